@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class TextTable;
+
+// Sizes of a split of `total` bytes into `parts` parts: parts 1..n-1 hold partSize
+// bytes, part n holds lastSize. lastSize is negative when the file has too few bytes
+// for every part but the last (10 bytes into 7 parts): such a split is refused.
+struct PartSizes {
+    qint64 partSize = 0;
+    qint64 lastSize = 0;
+};
+PartSizes ComputePartSizes(qint64 total, int parts);
+
+// Size of the ordinary file at the path; -1 when the path names no ordinary file
+// (missing, a directory, a device, hidden).
+qint64 FileSizeOf(const QString& path);
+
+// The text without * & ^ blank $ ! @ ( ) + " and '.
+QString RemoveSpecialChars(const QString& text);
+
+// Base name that Browse proposes for a source path: its file name through
+// RemoveSpecialChars, without the extension ("My Movie (1).avi" -> "MyMovie1").
+QString ProposedBaseName(const QString& sourcePath);
+
+// savePath + file name of the source + ".uldir/". The save path is a plain prefix.
+QString UploadDirectory(const QString& savePath, const QString& sourcePath);
+
+// uploadDir + base + decimal index + "." + ext.
+QString PartFilePath(const QString& uploadDir, const QString& base, int index, const QString& ext);
+
+// The page's label texts for a source path and part count: "Total Size: ",
+// "Part Size: ", "Last File Part Size: " with what can be known.
+struct SplitLabels {
+    QString totalSize;
+    QString partSize;
+    QString lastSize;
+};
+SplitLabels DescribeSplit(const QString& sourcePath, int parts);
+
+// The whole-file CRC label "CRC:= XXXXXXXX" that Browse shows.
+QString SourceCrcLabel(const QString& sourcePath);
+
+// "Split File": writes the part files into the upload directory and refills the upload
+// table with one row per part. Throws UserError with the message to show when the split
+// is refused or fails; part files already written and their rows stay.
+struct SplitRequest {
+    QString sourcePath;
+    int parts = 3;
+    QString baseName;
+    QString extension;
+    QString savePath;
+};
+void SplitFile(const SplitRequest& request, TextTable& uploadTable);

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "common/user_prompt.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// The user, played by a test: answers are queued before the code under test asks, and
+// every prompt shown is recorded so a test can assert its exact text and order.
+// Asking with an empty queue is answered as a cancel (No, empty path) and recorded
+// the same way, so a test sees the question it did not expect.
+class ScriptedPrompt : public UserPrompt {
+public:
+    enum class Kind { Information, Error, Confirm, OpenFile, SaveFile, ChooseDirectory };
+    struct Shown {
+        Kind kind;
+        QString text;       // message text, or the dialog's title
+        FileDialog dialog;  // for the file dialogs
+    };
+
+    void answerConfirm(bool yes) { m_confirms.enqueue(yes); }
+    void answerOpenFile(const QString& path) { m_openFiles.enqueue(path); }
+    void answerSaveFile(const QString& path) { m_saveFiles.enqueue(path); }
+    void answerDirectory(const QString& path) { m_directories.enqueue(path); }
+
+    const QList<Shown>& shown() const { return m_shown; }
+    // Texts of the message boxes (information and error) in the order shown.
+    QStringList messages() const;
+    const QList<QUrl>& openedUrls() const { return m_urls; }
+    int busyDepth() const { return m_busyDepth; }
+    int busyCount() const { return m_busyCount; }
+    void forget();
+
+    void information(const QString& text) override;
+    void error(const QString& text) override;
+    bool confirm(const QString& text) override;
+    QString openFile(const FileDialog& dialog) override;
+    QString saveFile(const FileDialog& dialog) override;
+    QString chooseDirectory(const QString& title, const QString& start) override;
+    void openUrl(const QUrl& url) override;
+    void setBusy(bool busy) override;
+
+private:
+    QQueue<bool> m_confirms;
+    QQueue<QString> m_openFiles;
+    QQueue<QString> m_saveFiles;
+    QQueue<QString> m_directories;
+    QList<Shown> m_shown;
+    QList<QUrl> m_urls;
+    int m_busyDepth = 0;
+    int m_busyCount = 0;
+};
