@@ -1,0 +1,26 @@
+#pragma once
+
+#include "common/text_table.h"
+
+// The download table: one row per part of the loaded manifest, in manifest order.
+// Code addresses rows from 0; a live download carries its row number from 1.
+namespace DownloadColumn {
+enum : int {
+    Filename = 0,  // the part's URL (the row's caption)
+    Status,        // "Idle", "Starting...", progress, "Done.", "404 Error", "Error:..."
+    CrcPwq,        // expected CRC from the manifest (hidden)
+    Size,          // length the server announced, "?" or "-1" (hidden)
+    CrcOk,         // "Y" unchecked, "G" good, "R" wrong (hidden)
+    SizeOk,        // "Y", "G", "R" (hidden)
+    Recvd,         // body bytes of the current or last attempt (hidden)
+    LRcvd,         // Recvd at the previous watchdog tick (hidden)
+    IdleSeconds,   // watchdog ticks without progress
+    Code,          // HTTP status code of the last response
+    Content,       // content type of the last response (hidden)
+    PartSize,      // expected size from the manifest
+    Attempts,      // downloads started for this row
+    Count
+};
+}
+
+QList<TextColumn> DownloadTableColumns();
