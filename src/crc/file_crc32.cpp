@@ -1,0 +1,85 @@
+// FileCrc32: the CRC-32 of a whole file, read in bounded chunks through one buffer.
+#include "crc/crc32.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that the read calls cost little, small enough to stay in the cache
+// between the read and the CRC pass, and memory stays flat whatever the file size.
+constexpr std::size_t kChunkSize = 1u << 20;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        // A failed close cannot change a CRC already computed: ignored on purpose.
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Fills the whole buffer unless the file ends first; false on a read error.
+bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FileCrc32(const std::filesystem::path& path, uint32_t& crc) {
+    // O_NONBLOCK: opening a FIFO must not hang waiting for a writer; a plain read-only
+    // open takes no lock, so a writer of the same file is not shut out.
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0)
+        return false;
+    struct stat info {};
+    // Only a regular file has a size to check the read against; a directory, FIFO or
+    // device is "cannot be sized".
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
+        return false;
+    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    // The file's size at open is what the CRC covers: a writer still appending adds
+    // nothing to this call, and a file that shrank below it is a failed read.
+    auto remaining = static_cast<uint64_t>(info.st_size);
+    uint32_t reg = 0xFFFFFFFFu;
+    if (remaining > 0) {
+        const std::size_t bufferSize = remaining < kChunkSize ? static_cast<std::size_t>(remaining) : kChunkSize;
+        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
+        if (!buffer)
+            return false;
+        while (remaining > 0) {
+            const std::size_t want = remaining < bufferSize ? static_cast<std::size_t>(remaining) : bufferSize;
+            std::size_t got = 0;
+            if (!readFully(file.get(), buffer.get(), want, got) || got != want)
+                return false;
+            reg = Crc32Update(reg, buffer.get(), got);
+            remaining -= got;
+        }
+    }
+    crc = ~reg;
+    return true;
+}
