@@ -1,11 +1,19 @@
 // Crc32Update over the fastest kernel this machine runs, and the text form.
 #include "crc/crc32.h"
+#include "crc/crc32_clmul.h"
 #include "crc/crc32_impl.h"
 
 namespace crc32_detail {
 
 std::vector<NamedKernel> availableCrc32Kernels() {
-    return {{"bytewise", crc32Bytewise}, {"slice16", crc32Slice16}};
+    std::vector<NamedKernel> kernels{{"bytewise", crc32Bytewise}, {"slice16", crc32Slice16}};
+#if PW_CRC32_HAVE_CLMUL
+    if (cpuHasClmul())
+        kernels.push_back({"pclmul", crc32Clmul});
+    if (cpuHasVclmul())
+        kernels.push_back({"vpclmul-avx512", crc32Vclmul});
+#endif
+    return kernels;
 }
 
 NamedKernel selectedCrc32Kernel() { return availableCrc32Kernels().back(); }
