@@ -1,0 +1,337 @@
+#pragma once
+
+#include "common/user_error.h"
+#include "net/socket_error.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+
+#include <netinet/in.h>
+
+class NotificationTarget;
+class QSocketNotifier;
+class TBuffer;
+
+// Misuse of a socket at call time, or a failed platform call when no OnError handler is
+// set. Its text is the message shown to the user as it stands.
+class ESocketException : public UserError {
+public:
+    explicit ESocketException(const QString& text) : UserError(text) {}
+};
+
+enum TSocketState {
+    wsInvalidState, // 0
+    wsOpened,       // 1: handle created
+    wsBound,        // 2: bound for listening
+    wsConnecting,   // 3
+    wsConnected,    // 4
+    wsAccepting,    // 5: never entered
+    wsListening,    // 6
+    wsClosed        // 7: a new or closed socket
+};
+
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+class TAsyncSocket;
+
+// Events. The first argument is always the sending socket. Error arguments are Windows
+// Sockets numbers (0 = success; see socket_error.h and SocketErrorDesc).
+using TDataAvailable = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TDataSent = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TSendData = std::function<void(TAsyncSocket* sender, qint64 bytesSent)>;
+using TSessionClosed = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TSessionAvailable = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TSessionConnected = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TChangeState = std::function<void(TAsyncSocket* sender, TSocketState oldState, TSocketState newState)>;
+using TDnsLookupDone = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TNotifyEvent = std::function<void(TAsyncSocket* sender)>;
+using TBgExceptionEvent = std::function<void(TAsyncSocket* sender, const std::exception& e, bool& canClose)>;
+
+// The non-blocking TCP/UDP socket under the HTTP and FTP clients. Nothing here waits
+// for the network (except SocketResolveHost for a non-numeric Addr, see Connect): each
+// lookup, connect, read, write and close ends in an event delivered later by the Qt
+// event loop of the creating thread, one at a time, through the socket's notification
+// target. There are no locks; use a socket only on its own thread.
+//
+// Contract for client authors:
+//
+// * Outgoing stream connection, events in order:
+//     OnChangeState(wsClosed->wsOpened), OnChangeState(wsOpened->wsConnecting)
+//     -- both inside Connect --
+//     later: OnChangeState(->wsConnected), OnSessionConnected(error)
+//     then: OnDataSent(0) once (the connection is writable; nothing was queued),
+//     OnDataAvailable(0) while bytes wait, OnSendData/OnDataSent after sends,
+//     finally OnSessionClosed exactly once per connection.
+//   A failed attempt also passes through wsConnected: OnSessionConnected(10061 etc.)
+//   fires, then the socket closes itself (OnChangeState(->wsClosed),
+//   OnSessionClosed(0)).
+//
+// * Reading: OnDataAvailable is called again and again while unread bytes wait, so a
+//   handler must read (Receive/ReceiveStr). If a handler returns without reading
+//   anything, no further OnDataAvailable comes until something reads. An exception
+//   thrown from OnDataAvailable is absorbed silently and ends that read loop.
+//   Receive returns 0 once the peer has closed and -1 on would-block or error.
+//
+// * Sending: Send copies the bytes into a queue of 1514-byte blocks (no size limit) and
+//   hands as much as the kernel takes. OnSendData(n) fires after each successful
+//   low-level send, possibly inside Send. OnDataSent fires when the queue has become
+//   empty, ALWAYS later from the event loop, never inside Send. A write event with an
+//   empty queue also fires OnDataSent(0); handlers must tolerate it.
+//
+// * Closing: a local Close fires OnChangeState(->wsClosed) and then
+//   OnSessionClosed(0), both inside Close, exactly once; a second Close does nothing.
+//   When the peer closes, every unread byte is offered through OnDataAvailable first,
+//   then OnSessionClosed(error) fires (10054 after a reset), then the socket closes
+//   itself (OnChangeState(->wsClosed)). The destructor closes without any event.
+//   After every close the properties return to their defaults (ResetToDefaults):
+//   Addr, Port and Proto must be set again before the next Connect.
+//
+// * Errors: failures at call time go through SocketError/RaiseException: with OnError
+//   set, OnError fires and the call goes on (returning -1 where it returns a count);
+//   otherwise ESocketException is thrown out of the call. Failures found later by the
+//   network arrive as the Error argument of OnSessionConnected, OnSessionClosed and
+//   OnDnsLookupDone (11001 host not found, 10004 after CancelDnsLookup).
+//
+// * Exceptions thrown by any other event handler never reach the Qt event loop: the
+//   socket catches them and fires OnBgException(sender, e, canClose) with canClose
+//   true; unless the handler clears canClose, the socket is then aborted (which fires
+//   OnSessionClosed(0) if it was open).
+//
+// * A handler may delete the socket (directly or through its owner); the socket
+//   touches nothing of itself after such a handler returns.
+class TAsyncSocket : public QObject {
+public:
+    // Message offsets of the notification target.
+    enum Notification {
+        NotifyAsyncSelect = 1,
+        NotifyHostByName = 2,
+        NotifyHostByAddr = 3,
+        NotifyCloseDelayed = 4,
+        NotifyRelease = 5,
+        NotifyTestException = 6
+    };
+
+    // Network event bits of NotifyAsyncSelect, as the asynchronous select reports them.
+    enum SelectEvent { FdRead = 0x01, FdWrite = 0x02, FdOob = 0x04, FdAccept = 0x08, FdConnect = 0x10, FdClose = 0x20 };
+
+    static constexpr qint64 BufferSize = 1514;
+
+    explicit TAsyncSocket(QObject* owner = nullptr);
+    ~TAsyncSocket() override;
+
+    TAsyncSocket(const TAsyncSocket&) = delete;
+    TAsyncSocket& operator=(const TAsyncSocket&) = delete;
+
+    // ---- properties (defaults after construction and after every close) ----
+    QString Addr() const { return m_addrStr; }   // empty, unassigned
+    void SetAddr(const QString& value);          // "Cannot change Addr if not closed"
+    QString Port() const { return m_portStr; }   // empty, unassigned
+    void SetPort(const QString& value);          // a number or a service name
+    QString Proto() const { return m_protoStr; } // "tcp"; "udp" or "17" gives datagrams
+    void SetProto(const QString& value);
+    QString LocalAddr() const { return m_localAddr; } // "0.0.0.0"
+    void SetLocalAddr(const QString& value);          // "SetLocalAddr(): Invalid IP address"
+    QString LocalPort() const { return m_localPortStr; } // "0"; after a datagram bind the bound port
+    void SetLocalPort(const QString& value);
+    QString PeerPort() const; // decimal, "error" unless connected
+    QString PeerAddr() const; // dotted, "error" unless connected
+    QString DnsResult() const { return m_dnsResult; }
+    QStringList DnsResultList() const { return m_dnsResultList; }
+    TSocketState State() const { return m_state; }
+    qint64 ReadCount() const { return m_readCount; } // bytes returned by reads since the last reset
+    qint64 RcvdCount();                              // bytes waiting to be read; -1 on error
+    int LastError() const { return m_lastError; }
+    bool MultiThreaded() const { return m_multiThreaded; } // false
+    void SetMultiThreaded(bool value) { m_multiThreaded = value; }
+    int FlushTimeout() const { return m_flushTimeout; } // 60, kept, never used
+    void SetFlushTimeout(int value) { m_flushTimeout = value; }
+    TSocketSendFlags SendFlags() const { return m_sendFlags; } // wsSendNormal
+    void SetSendFlags(int value);                              // "Invalid SendFlags"
+    TSocketLingerOnOff LingerOnOff() const { return m_lingerOnOff; } // wsLingerOn
+    void SetLingerOnOff(TSocketLingerOnOff value) { m_lingerOnOff = value; }
+    int LingerTimeout() const { return m_lingerTimeout; } // 0 seconds
+    void SetLingerTimeout(int value) { m_lingerTimeout = value; }
+
+    // The resolved remote IPv4 address in network byte order (valid once Connect has
+    // resolved Addr); the FTP client compares it with the loopback address.
+    quint32 ResolvedAddr() const { return m_sin.sin_addr.s_addr; }
+    // The platform handle (-1 when none), for reading socket options.
+    int HSocket() const { return m_hSocket; }
+
+    // ---- events ----
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSendData OnSendData;
+    TSessionClosed OnSessionClosed;
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TChangeState OnChangeState;
+    TNotifyEvent OnLineTooLong; // never fired
+    TDnsLookupDone OnDnsLookupDone;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    // ---- name lookup ----
+    // A dotted address completes at once: DnsResult is set and OnDnsLookupDone(0)
+    // fires before DnsLookup returns. A name is looked up asynchronously (QHostInfo);
+    // OnDnsLookupDone(error) follows from the event loop with DnsResult (first IPv4
+    // address, dotted) and DnsResultList. An empty host reports
+    // "DNS lookup: invalid host name.".
+    void DnsLookup(const QString& hostName);
+    // Address text -> host name in DnsResult/DnsResultList, via OnDnsLookupDone.
+    void ReverseDnsLookup(const QString& hostAddr);
+    // A pending lookup ends with OnDnsLookupDone(10004) inside this call; with nothing
+    // pending it does nothing.
+    void CancelDnsLookup();
+
+    // ---- connection ----
+    // Opens a connection to Addr/Port/Proto; ends in OnSessionConnected. Refuses with
+    // "Connect: Socket already in use", "Connect: No Port Specified", "Connect: No IP
+    // Address Specified", "Connect: No Protocol Specified". A non-numeric Addr is
+    // resolved by a blocking lookup: set Addr to a DnsResult to avoid it.
+    void Connect();
+    // Binds to Addr:Port and listens (backlog 5); OnSessionAvailable per incoming
+    // connection. Port "0" picks a free port: read it with GetSockName or GetXPort.
+    void Listen();
+    // Takes one pending connection off a listening socket; returns its handle or -1.
+    int Accept();
+    // Makes this socket the owner of an accepted handle: State := wsConnected, no
+    // OnSessionConnected.
+    void Dup(int newHSocket);
+    // 0, or -1 with LastError set.
+    int GetSockName(sockaddr_in& saddr);
+    int GetPeerName(sockaddr_in& saddr);
+    QString GetXPort(); // local port, decimal; "error" unless bound, connected or listening
+    void Shutdown(int how); // 0 receive, 1 send, 2 both
+    void Close();
+    void CloseDelayed(); // posts a Close
+    void Release();      // posts the destruction of the socket
+    void Abort();        // drops the queue, closes without a shutdown
+    void Pause();        // no notifications until Resume
+    void Resume();
+    void SetLingerOption(); // applies LingerOnOff/LingerTimeout to the open handle
+    // Posts a notification that raises "Test exception in AsyncSocket" from the event
+    // loop, to exercise the background-exception guard.
+    void PostTestException();
+
+    // ---- data ----
+    qint64 Send(const void* data, qint64 len); // count queued, or -1
+    qint64 Send(const QByteArray& data) { return Send(data.constData(), data.size()); }
+    qint64 SendStr(const QByteArray& str) { return Send(str); }
+    qint64 SendStr(const QString& str) { return Send(str.toUtf8()); }
+    qint64 SendTo(const sockaddr_in& dest, const void* data, qint64 len);
+    // Sends what the queue holds until the kernel stops taking it.
+    void TryToSend();
+    bool AllSent() const { return m_allSent; }
+    qint64 Receive(void* buffer, qint64 size); // count, 0 after the peer closed, -1 (see LastError)
+    QByteArray ReceiveStr();                   // all bytes waiting now
+    qint64 ReceiveFrom(void* buffer, qint64 size, sockaddr_in& from);
+
+    // ---- waiting (not used by the clients) ----
+    void Flush();         // TryToSend + ProcessMessages until the queue is empty
+    void WaitForClose();  // process events until the connection closes
+    void MessagePump();   // dispatches every pending event of this thread
+    void ProcessMessages();
+
+    // ---- errors ----
+    // Reports a failed platform call: LastError := errorCode, message "Error <n> in
+    // function <name>\r\n<text>". 10054 and 10057 close the handle silently first.
+    void SocketError(const QString& sockFunc, int errorCode);
+    // OnError when set, else throws ESocketException(message).
+    void RaiseException(const QString& msg);
+    // Back to the defaults of the property table; event handlers stay attached.
+    void ResetToDefaults();
+
+    // Resolvers (used by Connect, Listen and binding); throw ESocketException.
+    static in_addr_t SocketResolveHost(const QString& host);
+    static quint16 SocketResolvePort(const QString& port, const QString& proto);
+    static int SocketResolveProto(const QString& proto);
+    static bool IsDottedAddress(const QString& text);
+
+    // Test accessors: whether the socket currently asks to be told about writability,
+    // and whether it currently watches for incoming bytes.
+    bool isWriteWatched() const;
+    bool isReadWatched() const;
+
+private:
+    void handleNotification(int msg, qintptr wParam, qintptr lParam);
+    void handleSelect(int events, int error);
+    void handleBackgroundException(const std::exception& e);
+    void guarded(const std::function<void()>& work);
+    void onReadReady();
+    void onWriteReady();
+    void onHangupReady();
+    void dnsLookupFinished(int lookupId, bool reverse, int error, const QStringList& result);
+
+    void changeState(TSocketState newState);
+    void internalClose(bool shutdownFirst, int error);
+    void bindSocket();
+    void resolveAll(const QString& prefix);
+    void createHandle();
+    void watchHandle();
+    void unwatchHandle();
+    void armRead();
+    void setWriteWatched(bool on);
+    void watchHangup(bool on);
+    void readLoop(int error);
+    qint64 doRecv(void* buffer, qint64 size, int flags);
+    qint64 realSend(const char* data, qint64 len);
+    void cancelLookupSilently();
+    void clearQueue();
+    void closeHandleSilently();
+
+    // Fires one event; returns false when the handler destroyed this socket.
+    template <typename F, typename... A>
+    bool fire(const F& handler, A... args);
+
+    NotificationTarget* m_target = nullptr;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    QSocketNotifier* m_hangupNotifier = nullptr;
+    int m_hangupFd = -1;
+
+    int m_hSocket = -1;
+    int m_lastAccepted = -1;
+    TSocketState m_state = wsClosed;
+    QString m_addrStr, m_portStr, m_protoStr, m_localAddr, m_localPortStr;
+    bool m_addrAssigned = false, m_addrResolved = false;
+    bool m_portAssigned = false, m_portResolved = false;
+    bool m_protoAssigned = false, m_protoResolved = false;
+    bool m_localPortResolved = false;
+    sockaddr_in m_sin{};
+    int m_proto = 6;
+    quint16 m_localPort = 0;
+    bool m_datagram = false;
+
+    QString m_dnsResult;
+    QStringList m_dnsResultList;
+    int m_lookupId = -1;
+    bool m_lookupReverse = false;
+
+    std::deque<std::unique_ptr<TBuffer>> m_queue;
+    bool m_allSent = true;
+    bool m_closeEventFired = false;
+    bool m_paused = false;
+    bool m_readArmed = true;     // a read since the last read event lets the next one come
+    bool m_connectPending = false;
+    bool m_destroying = false;
+
+    qint64 m_readCount = 0;
+    qint64 m_readsSinceEvent = 0;
+    int m_lastError = 0;
+    bool m_multiThreaded = false;
+    int m_flushTimeout = 60;
+    TSocketSendFlags m_sendFlags = wsSendNormal;
+    TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
+    int m_lingerTimeout = 0;
+};
