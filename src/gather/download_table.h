@@ -2,6 +2,10 @@
 
 #include "common/text_table.h"
 
+#include <QList>
+
+struct ManifestPart;
+
 // The download table: one row per part of the loaded manifest, in manifest order.
 // Code addresses rows from 0; a live download carries its row number from 1.
 namespace DownloadColumn {
@@ -24,3 +28,14 @@ enum : int {
 }
 
 QList<TextColumn> DownloadTableColumns();
+
+// The cells of a fresh row for a part entry: its URL, CRC and size, and the initial
+// "Idle", "?", "Y" and "0" values of the counters and verdicts.
+QStringList DownloadRowCells(const ManifestPart& part);
+
+// Replaces every row with one fresh row per part entry.
+void FillDownloadTable(TextTable& table, const QList<ManifestPart>& parts);
+
+// Rows whose CRC OK is "G", times 100, divided by the number of rows, truncated; 0 for
+// an empty table. Always 0..100 (the gauge's range).
+int CompletionPercentage(const TextTable& table);

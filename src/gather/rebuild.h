@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class ManifestLines;
+class TextTable;
+class UserPrompt;
+
+// How a rebuild ended. Only Extracted means the file is whole.
+enum class RebuildOutcome {
+    Extracted,  // CRC matched: "Extracted ... successfully!" shown, folder opened
+    CrcError,   // joined in full, CRC differs: "CRC Error on ..." shown
+    Failed      // stopped by a file error (directory, missing part, disk full), reported
+};
+
+// Rebuild (`btnReBuildClick`): joins the part files of the download table's rows, in
+// row order, into work directory + file-name line, and compares the whole file's CRC
+// with the file-CRC line as text. Every row contributes whatever lies on disk for it;
+// its verdict cells are not consulted. `setGauge` receives the completion percentage
+// first. A part file that is missing stops the rebuild with a message naming it; the
+// output keeps what was copied. Nothing but the output file is ever written.
+RebuildOutcome Rebuild(const ManifestLines& mempwq, const QString& savePath, const TextTable& downloadTable,
+                       UserPrompt& prompt, const std::function<void(int)>& setGauge = {});

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/user_prompt.h"
+
+#include <QString>
+#include <QStringList>
+
+class ManifestLines;
+class TextTable;
+
+// The window's inputs that "Make PWQ" puts into a manifest besides the upload table.
+struct ManifestInputs {
+    QString sourcePath;  // Edit1: the file that was split
+    int partCount = 0;   // splitnumber, written as it stands
+    QString userName;    // edtfinusername: the comment line
+    QString comment;     // edtComment: the description line
+};
+
+// Make PWQ (`btnMainClick`, steps before the write): replaces `mempwq` with the
+// manifest of the upload table: signature, version, the source's file name and CRC
+// ("00000000" when it cannot be read), the part count, one URL/size/CRC entry per row
+// (Site + the part file's name, Size, CRC, as the row holds them, "?" and
+// "Do Not Upload" included), the comment and the description.
+void MakeManifestLines(const ManifestInputs& inputs, const TextTable& uploadTable, ManifestLines& mempwq);
+
+// The save dialog of Write PWQ: "Save PWQ file as:", "PWQ (*.pwq)", extension "pwq",
+// proposing the part files' base name (edtfilename) + ".pwq".
+UserPrompt::FileDialog WritePwqDialog(const QString& baseName);
+
+// Writes the lines to a file (replaced whole), each followed by CR LF, UTF-8. The old
+// file stays intact when the write fails. False and the message in `error` on failure.
+bool WriteManifestFile(const QStringList& lines, const QString& path, QString& error);
+
+// Write PWQ (`btnwritepwqClick`): asks for the file and writes `mempwq` to it. Nothing is
+// written when the user cancels; a failure is reported. `mempwq` keeps its lines either
+// way, so "Make PWQ" can be repeated. True when a file was written.
+bool WritePwq(const ManifestLines& mempwq, const QString& baseName, UserPrompt& prompt);
