@@ -5,17 +5,24 @@
 
 class TextTable;
 
+// The part counts the window's spin box offers and the split accepts.
+constexpr int MinSplitParts = 1;
+constexpr int MaxSplitParts = 1000;
+
 // Sizes of a split of `total` bytes into `parts` parts: parts 1..n-1 hold partSize
 // bytes, part n holds lastSize. lastSize is negative when the file has too few bytes
 // for every part but the last (10 bytes into 7 parts): such a split is refused.
+// A negative total (no file) or a part count below 1 also gives a negative lastSize.
 struct PartSizes {
     qint64 partSize = 0;
     qint64 lastSize = 0;
 };
 PartSizes ComputePartSizes(qint64 total, int parts);
 
-// Size of the ordinary file at the path; -1 when the path names no ordinary file
-// (missing, a directory, a device, hidden).
+// Size of the ordinary file at the exact path (symbolic links followed); -1 when the
+// path names no ordinary file: missing, a directory, a device, pipe or socket, or a
+// hidden file, which on Linux is one whose own name starts with "." (only the last
+// path component counts, as a directory search for the path would see it).
 qint64 FileSizeOf(const QString& path);
 
 // The text without * & ^ blank $ ! @ ( ) + " and '.
@@ -32,7 +39,10 @@ QString UploadDirectory(const QString& savePath, const QString& sourcePath);
 QString PartFilePath(const QString& uploadDir, const QString& base, int index, const QString& ext);
 
 // The page's label texts for a source path and part count: "Total Size: ",
-// "Part Size: ", "Last File Part Size: " with what can be known.
+// "Part Size: ", "Last File Part Size: " with what can be known. A figure that cannot
+// be known shows as "?": all three when the path names no ordinary file (FileSizeOf
+// is -1); part and last size when no split of that many parts exists (the part count
+// is below 1, or the file has too few bytes for it: 10 bytes into 7 parts).
 struct SplitLabels {
     QString totalSize;
     QString partSize;
@@ -40,12 +50,19 @@ struct SplitLabels {
 };
 SplitLabels DescribeSplit(const QString& sourcePath, int parts);
 
-// The whole-file CRC label "CRC:= XXXXXXXX" that Browse shows.
+// The whole-file CRC label "CRC:= XXXXXXXX" that Browse shows; "CRC:= 00000000" when
+// the file cannot be read.
 QString SourceCrcLabel(const QString& sourcePath);
 
 // "Split File": writes the part files into the upload directory and refills the upload
 // table with one row per part. Throws UserError with the message to show when the split
 // is refused or fails; part files already written and their rows stay.
+// Refused before anything is written (no directory made, table untouched): a part
+// count outside MinSplitParts..MaxSplitParts, a source that FileSizeOf does not find
+// or that cannot be opened for reading, a split that the file is too small for
+// (ComputePartSizes gives a negative lastSize), a base name or extension holding "/"
+// or NUL (the part would land outside the upload directory), and a part file that
+// would be the source file itself.
 struct SplitRequest {
     QString sourcePath;
     int parts = 3;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdint>
+#include <memory>
+#include <sys/stat.h>
+
+// The source of a split, open read-only and read once from start to end: each part
+// is the next slice, copied through one buffer whose bytes also feed the part's CRC,
+// so no byte is read twice. Every failure is a UserError naming the file and the
+// file system's reason.
+class SplitReader {
+public:
+    // Opens the source; refuses what is not an ordinary file (see FileSizeOf).
+    explicit SplitReader(const QString& sourcePath);
+    ~SplitReader();
+    SplitReader(const SplitReader&) = delete;
+    SplitReader& operator=(const SplitReader&) = delete;
+
+    // Size of the source when it was opened.
+    qint64 size() const { return static_cast<qint64>(m_info.st_size); }
+
+    // True when the path names the source itself (the same file under any name):
+    // writing a part there would destroy the source.
+    bool isSourceFile(const QString& path) const;
+
+    // Creates or truncates the part file and copies the next `size` bytes of the
+    // source into it. Returns the part's CRC-32.
+    uint32_t copyNextPart(const QString& partPath, qint64 size);
+
+private:
+    void writeAll(int fd, const QString& partPath, const char* data, qint64 size);
+
+    QString m_path;
+    int m_fd = -1;
+    struct stat m_info {};
+    std::unique_ptr<char[]> m_buffer;
+};
