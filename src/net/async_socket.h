@@ -268,31 +268,34 @@ private:
     void handleSelect(int events, int error);
     void handleBackgroundException(const std::exception& e);
     void guarded(const std::function<void()>& work);
+    void postSelect(int events, int error = 0);
     void onReadReady();
     void onWriteReady();
     void onHangupReady();
-    void dnsLookupFinished(int lookupId, bool reverse, int error, const QStringList& result);
+    void startLookup(const QString& text, bool reverse);
+    void lookupFinished(int lookupId, int error, const QStringList& result);
 
     void changeState(TSocketState newState);
     void internalClose(bool shutdownFirst, int error);
     void bindSocket();
-    void resolveAll(const QString& prefix);
-    void createHandle();
-    void watchHandle();
+    bool resolveAll(const QString& prefix);
+    bool openHandle(const QString& failName);
+    void watchHandle(bool listening);
     void unwatchHandle();
-    void armRead();
+    void disarmRead();
+    void applyWatches();
     void setWriteWatched(bool on);
     void watchHangup(bool on);
     void readLoop(int error);
-    qint64 doRecv(void* buffer, qint64 size, int flags);
-    qint64 realSend(const char* data, qint64 len);
+    qint64 doRecv(void* buffer, qint64 size, int flags, sockaddr_in* from);
     void cancelLookupSilently();
     void clearQueue();
     void closeHandleSilently();
+    int platformError() const;
 
     // Fires one event; returns false when the handler destroyed this socket.
     template <typename F, typename... A>
-    bool fire(const F& handler, A... args);
+    bool fire(const F& handler, A&&... args);
 
     NotificationTarget* m_target = nullptr;
     QSocketNotifier* m_readNotifier = nullptr;
@@ -301,6 +304,9 @@ private:
     int m_hangupFd = -1;
 
     int m_hSocket = -1;
+    // Changes with every new handle, so that a notification posted for a handle that
+    // has since been closed (and whose number the kernel reused) is recognised as stale.
+    qintptr m_handleSerial = 0;
     int m_lastAccepted = -1;
     TSocketState m_state = wsClosed;
     QString m_addrStr, m_portStr, m_protoStr, m_localAddr, m_localPortStr;
@@ -311,23 +317,24 @@ private:
     sockaddr_in m_sin{};
     int m_proto = 6;
     quint16 m_localPort = 0;
+    in_addr_t m_localIp = 0;
     bool m_datagram = false;
 
     QString m_dnsResult;
     QStringList m_dnsResultList;
     int m_lookupId = -1;
-    bool m_lookupReverse = false;
 
     std::deque<std::unique_ptr<TBuffer>> m_queue;
     bool m_allSent = true;
     bool m_closeEventFired = false;
     bool m_paused = false;
-    bool m_readArmed = true;     // a read since the last read event lets the next one come
+    bool m_readArmed = false;   // the next read (or accept) notification may come
+    bool m_writeWanted = false; // a send met would-block, or a connect is pending
     bool m_connectPending = false;
     bool m_destroying = false;
 
     qint64 m_readCount = 0;
-    qint64 m_readsSinceEvent = 0;
+    qint64 m_recvCalls = 0;
     int m_lastError = 0;
     bool m_multiThreaded = false;
     int m_flushTimeout = 60;

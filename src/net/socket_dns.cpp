@@ -1,0 +1,113 @@
+// Asynchronous name lookups of TAsyncSocket, on QHostInfo.
+#include "net/async_socket.h"
+
+#include "net/notification_target.h"
+#include "net/socket_private.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+
+#include <arpa/inet.h>
+
+namespace {
+
+int lookupError(const QHostInfo& info) {
+    switch (info.error()) {
+    case QHostInfo::NoError: return 0;
+    case QHostInfo::HostNotFound: return WSAHOST_NOT_FOUND;
+    default: return WSATRY_AGAIN;
+    }
+}
+
+} // namespace
+
+void TAsyncSocket::DnsLookup(const QString& hostName) {
+    const QString host = hostName.trimmed();
+    if (host.isEmpty()) {
+        RaiseException(QStringLiteral("DNS lookup: invalid host name."));
+        fire(OnDnsLookupDone, quint16(WSAEINVAL));
+        return;
+    }
+    cancelLookupSilently();
+    m_dnsResult.clear();
+    m_dnsResultList.clear();
+    in_addr numeric{};
+    const QByteArray latin = host.toLatin1();
+    if (inet_aton(latin.constData(), &numeric) != 0) {
+        m_dnsResult = QString::fromLatin1(inet_ntoa(numeric));
+        m_dnsResultList << m_dnsResult;
+        fire(OnDnsLookupDone, quint16(0));
+        return;
+    }
+    startLookup(host, false);
+}
+
+void TAsyncSocket::ReverseDnsLookup(const QString& hostAddr) {
+    const QString addr = hostAddr.trimmed();
+    if (addr.isEmpty()) {
+        RaiseException(QStringLiteral("DNS lookup: invalid host name."));
+        fire(OnDnsLookupDone, quint16(WSAEINVAL));
+        return;
+    }
+    cancelLookupSilently();
+    m_dnsResult.clear();
+    m_dnsResultList.clear();
+    in_addr numeric{};
+    const QByteArray latin = addr.toLatin1();
+    if (inet_aton(latin.constData(), &numeric) == 0) {
+        RaiseException(QStringLiteral("%1: can't start DNS lookup, error #%2").arg(addr).arg(WSAEINVAL));
+        return;
+    }
+    startLookup(QString::fromLatin1(inet_ntoa(numeric)), true);
+}
+
+void TAsyncSocket::startLookup(const QString& text, bool reverse) {
+    QPointer<TAsyncSocket> self(this);
+    // The target is the context: a released target ends the delivery, and the result
+    // arrives on this thread's loop like any other notification.
+    m_lookupId = QHostInfo::lookupHost(text, m_target, [self, reverse](const QHostInfo& info) {
+        if (!self)
+            return;
+        QStringList result;
+        int error = lookupError(info);
+        if (error == 0 && reverse) {
+            result << info.hostName();
+        } else if (error == 0) {
+            for (const QHostAddress& a : info.addresses())
+                if (a.protocol() == QAbstractSocket::IPv4Protocol)
+                    result << a.toString();
+            // Only IPv4 connections exist here: a name with no IPv4 address has no data.
+            if (result.isEmpty())
+                error = WSANO_DATA;
+        }
+        self->lookupFinished(info.lookupId(), error, result);
+    });
+}
+
+void TAsyncSocket::lookupFinished(int lookupId, int error, const QStringList& result) {
+    guarded([&] {
+        if (lookupId != m_lookupId)
+            return;
+        m_lookupId = -1;
+        if (error == 0) {
+            m_dnsResultList = result;
+            m_dnsResult = result.value(0);
+        }
+        fire(OnDnsLookupDone, quint16(error));
+    });
+}
+
+void TAsyncSocket::CancelDnsLookup() {
+    if (m_lookupId < 0)
+        return;
+    cancelLookupSilently();
+    if (!m_destroying)
+        fire(OnDnsLookupDone, quint16(WSAEINTR));
+}
+
+void TAsyncSocket::cancelLookupSilently() {
+    if (m_lookupId < 0)
+        return;
+    QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+}
