@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The parts of a URL text as the HTTP client and the relocation logic need them. Every
+// part is text (the port too: it may be a service name); a part that is absent is empty.
+struct ParsedUrl {
+    QString scheme;
+    QString user;
+    QString password;
+    QString host;
+    QString port;
+    QString path;  // from the first "/" of the rest on, query and fragment included
+};
+
+// Splits a URL text into its parts. Never fails: any text gives some split, and the
+// callers decide what an empty host or path means for them.
+//   "http://u:p@host:8080/a/b?q"  -> scheme http, user u, password p, host, port 8080, path /a/b?q
+//   "/dir/file"                   -> scheme http, path /dir/file
+//   "page.htm"                    -> host page.htm (a bare name is taken as a host)
+//   "//host/path"                 -> host and path, no scheme (a network-path reference)
+ParsedUrl ParseURL(const QString& url);

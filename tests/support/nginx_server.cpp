@@ -1,0 +1,163 @@
+#include "nginx_server.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A port the system hands out now; nginx binds it a moment later (a start that loses
+// the race is retried on another port).
+quint16 freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    quint16 port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+bool portAnswers(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+NginxServer::NginxServer(const QString& rootDir, QList<Redirect> redirects)
+    : m_root(rootDir), m_redirects(std::move(redirects)) {}
+
+NginxServer::~NginxServer() { stop(); }
+
+QString NginxServer::binary() {
+    return QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/local/sbin", "/usr/bin", "/sbin"});
+}
+
+QString NginxServer::url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+QString NginxServer::configText() const {
+    const QString d = m_dir.path();
+    QString redirects;
+    for (const Redirect& r : m_redirects)
+        redirects += QStringLiteral("    location = %1 { return %2 %3; }\n").arg(r.from).arg(r.code).arg(r.to);
+    // One process in the foreground, so the fixture owns it and can kill it; root in CI
+    // must say so for the worker to keep its rights on the served directory.
+    return QStringLiteral(
+               "daemon off;\n"
+               "master_process off;\n"
+               "%1"
+               "worker_processes 1;\n"
+               "pid %2/nginx.pid;\n"
+               "error_log %2/error.log warn;\n"
+               "events { worker_connections 128; }\n"
+               "http {\n"
+               "  access_log off;\n"
+               "  client_body_temp_path %2/body;\n"
+               "  proxy_temp_path %2/proxy;\n"
+               "  fastcgi_temp_path %2/fastcgi;\n"
+               "  uwsgi_temp_path %2/uwsgi;\n"
+               "  scgi_temp_path %2/scgi;\n"
+               "  types { text/html html htm; text/plain txt; }\n"
+               "  default_type application/octet-stream;\n"
+               "  sendfile on;\n"
+               "  server {\n"
+               "    listen 127.0.0.1:%3;\n"
+               "    root %4;\n"
+               "%5"
+               "  }\n"
+               "}\n")
+        .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString())
+        .arg(d)
+        .arg(m_port)
+        .arg(m_root)
+        .arg(redirects);
+}
+
+bool NginxServer::start() {
+    if (binary().isEmpty()) {
+        m_error = QStringLiteral("nginx is not installed (scripts/setup installs nginx-light)");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("cannot create a temporary directory for nginx");
+        return false;
+    }
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (startOnce())
+            return true;
+    return false;
+}
+
+bool NginxServer::startOnce() {
+    stop();
+    m_port = freeLoopbackPort();
+    const QString confPath = m_dir.filePath("nginx.conf");
+    QFile conf(confPath);
+    if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate) || conf.write(configText().toUtf8()) < 0) {
+        m_error = QStringLiteral("cannot write ") + confPath;
+        return false;
+    }
+    conf.close();
+
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(binary(), {"-p", m_dir.path(), "-c", confPath, "-e", m_dir.filePath("error.log")});
+    if (!m_process->waitForStarted(10000)) {
+        m_error = QStringLiteral("nginx did not start: ") + m_process->errorString();
+        return false;
+    }
+    // Bounded wait on the event loop until the port answers or nginx gives up.
+    const QDeadlineTimer deadline(10000);
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(10);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start();
+    while (!deadline.hasExpired()) {
+        if (m_process->state() != QProcess::Running)
+            break;
+        if (portAnswers(m_port)) {
+            m_error.clear();
+            return true;
+        }
+        loop.exec();
+    }
+    QFile log(m_dir.filePath("error.log"));
+    log.open(QIODevice::ReadOnly);
+    m_error = QStringLiteral("nginx did not come up on port %1: %2 %3")
+                  .arg(m_port)
+                  .arg(QString::fromLocal8Bit(m_process->readAll()), QString::fromLocal8Bit(log.readAll()));
+    return false;
+}
+
+void NginxServer::stop() {
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(10000);
+    }
+    m_process.reset();
+}
