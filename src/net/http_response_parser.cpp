@@ -16,7 +16,7 @@ qint64 HttpLineBuffer::append(const char* data, qint64 count) {
     return taken;
 }
 
-std::optional<QByteArray> HttpLineBuffer::takeLine() {
+std::optional<QByteArray> HttpLineBuffer::takeLine(QByteArray* ending) {
     const void* found = std::memchr(m_data + m_scanned, '\n', size_t(m_fill - m_scanned));
     if (!found) {
         m_scanned = m_fill;
@@ -27,6 +27,8 @@ std::optional<QByteArray> HttpLineBuffer::takeLine() {
     if (length > 0 && m_data[length - 1] == '\r')
         --length;
     QByteArray line(m_data, length);
+    if (ending)
+        *ending = QByteArray(m_data + length, lf + 1 - length);
     m_fill -= lf + 1;
     std::memmove(m_data, m_data + lf + 1, size_t(m_fill));
     m_scanned = 0;

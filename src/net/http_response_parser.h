@@ -27,8 +27,8 @@ public:
 
     // The next complete line, without its LF and without one CR directly before the LF
     // (any other CR stays); nothing while no LF is buffered. A NUL byte is an ordinary
-    // byte of the line.
-    std::optional<QByteArray> takeLine();
+    // byte of the line. The bytes that ended it ("\n" or "\r\n") go to ending when given.
+    std::optional<QByteArray> takeLine(QByteArray* ending = nullptr);
     // Every buffered byte, leaving the buffer empty (the first body chunk).
     QByteArray takeAll();
     void clear() { m_fill = 0; m_scanned = 0; }

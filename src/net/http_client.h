@@ -1,0 +1,253 @@
+#pragma once
+
+#include "common/user_error.h"
+#include "net/http_response_parser.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+
+class NotificationTarget;
+class QIODevice;
+class TAsyncSocket;
+
+// Misuse of the HTTP client (busy, nothing to post), or the failure of a synchronous
+// Get: the text is shown to the user as it stands; ErrorCode is 1, 2 or 4, or the
+// status code for a failed Get.
+class EHttpException : public UserError {
+public:
+    EHttpException(const QString& text, int errorCode) : UserError(text), m_errorCode(errorCode) {}
+    int ErrorCode() const { return m_errorCode; }
+
+private:
+    int m_errorCode;
+};
+
+enum THttpClientState {
+    hsReady,          // 0
+    hsNotConnected,   // 1
+    hsConnected,      // 2
+    hsDnsLookup,      // 3
+    hsDnsLookupDone,  // 4
+    hsWaitingHead,    // 5
+    hsWaitingBody,    // 6
+    hsAborting        // 7
+};
+
+enum THttpRequest { hrNone, hrGet, hrPost, hrHead };
+
+// "ready", "not connected", ..., "aborting"; "unknown" for anything else.
+QString HttpClientStateName(int state);
+
+class THttpClient;
+
+using THttpNotifyEvent = std::function<void(THttpClient* sender)>;
+// Buffer and Len are valid only during the call.
+using TDocDataEvent = std::function<void(THttpClient* sender, const char* buffer, qint64 len)>;
+using TOnCommand = std::function<void(THttpClient* sender, const QString& s)>;
+using THttpRequestDone = std::function<void(THttpClient* sender, THttpRequest rqType, quint16 error)>;
+using TCookieRcvdEvent = std::function<void(THttpClient* sender, const QString& data, bool& accept)>;
+
+// One HTTP/1.0 request per TCP connection, the server's close ending the document.
+// Runs on the event loop of its thread, driven by the events of its TAsyncSocket.
+//
+// OnRequestDone always comes from a deferred notification, after every other event of
+// the request, and the client touches nothing of itself after the handler returns: the
+// handler may delete the client (or start the next request on it).
+//
+// RcvdStream and SendStream are QIODevice objects the caller owns and opens (a QFile,
+// a QBuffer); the client never opens, closes or frees them. Every body byte is written
+// to RcvdStream as it arrives.
+class THttpClient : public QObject {
+public:
+    explicit THttpClient(QObject* owner = nullptr);
+    ~THttpClient() override;
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    // ---- published properties ----
+    QString URL() const { return m_url; }
+    void SetURL(const QString& v) { m_url = v; }
+    QString Proxy() const { return m_proxy; }
+    void SetProxy(const QString& v) { m_proxy = v; }
+    QString ProxyPort() const { return m_proxyPort; }
+    void SetProxyPort(const QString& v) { m_proxyPort = v; }
+    QString Sender() const { return m_sender; }
+    void SetSender(const QString& v) { m_sender = v; }
+    QString Agent() const { return m_agent; }
+    void SetAgent(const QString& v) { m_agent = v; }
+    QString Accept() const { return m_accept; }
+    void SetAccept(const QString& v) { m_accept = v; }
+    QString Reference() const { return m_reference; }
+    void SetReference(const QString& v) { m_reference = v; }
+    QString Username() const { return m_username; }
+    void SetUsername(const QString& v) { m_username = v; }
+    QString Password() const { return m_password; }
+    void SetPassword(const QString& v) { m_password = v; }
+    QString ProxyUsername() const { return m_proxyUsername; }
+    void SetProxyUsername(const QString& v) { m_proxyUsername = v; }
+    QString ProxyPassword() const { return m_proxyPassword; }
+    void SetProxyPassword(const QString& v) { m_proxyPassword = v; }
+    bool NoCache() const { return m_noCache; }
+    void SetNoCache(bool v) { m_noCache = v; }
+    // Not valid (the default) means none.
+    QDateTime ModifiedSince() const { return m_modifiedSince; }
+    void SetModifiedSince(const QDateTime& v) { m_modifiedSince = v; }
+    QString Cookie() const { return m_cookie; }
+    void SetCookie(const QString& v) { m_cookie = v; }
+    QString ContentTypePost() const { return m_contentTypePost; }
+    void SetContentTypePost(const QString& v) { m_contentTypePost = v; }
+    QString ContentRangeBegin() const { return m_contentRangeBegin; }
+    void SetContentRangeBegin(const QString& v) { m_contentRangeBegin = v; }
+    QString ContentRangeEnd() const { return m_contentRangeEnd; }
+    void SetContentRangeEnd(const QString& v) { m_contentRangeEnd = v; }
+    QString AcceptRanges() const { return m_acceptRanges; }
+    bool MultiThreaded() const { return m_multiThreaded; }
+    void SetMultiThreaded(bool v);
+    qint64 Tag() const { return m_tag; }
+    void SetTag(qint64 v) { m_tag = v; }
+
+    // ---- published events ----
+    THttpNotifyEvent OnTrace;  // never fired
+    THttpNotifyEvent OnSessionConnected;
+    THttpNotifyEvent OnHeaderData;
+    TOnCommand OnCommand;
+    THttpNotifyEvent OnHeaderBegin;
+    THttpNotifyEvent OnHeaderEnd;
+    THttpNotifyEvent OnRequestHeaderBegin;
+    THttpNotifyEvent OnRequestHeaderEnd;
+    THttpNotifyEvent OnDocBegin;
+    TDocDataEvent OnDocData;
+    THttpNotifyEvent OnDocEnd;
+    THttpNotifyEvent OnSendBegin;
+    TDocDataEvent OnSendData;
+    THttpNotifyEvent OnSendEnd;
+    THttpNotifyEvent OnStateChange;
+    THttpRequestDone OnRequestDone;
+    THttpNotifyEvent OnLocationChange;
+    TCookieRcvdEvent OnCookie;
+
+    // ---- run-time properties ----
+    THttpClientState State() const { return m_state; }
+    int StatusCode() const { return m_statusCode; }
+    QString ReasonPhrase() const { return m_reasonPhrase; }
+    qint64 ContentLength() const { return m_contentLength; }
+    QString ContentType() const { return m_contentType; }
+    qint64 RcvdCount() const { return m_rcvdCount; }
+    qint64 SentCount() const { return m_sentCount; }
+    QIODevice* RcvdStream() const { return m_rcvdStream; }
+    void SetRcvdStream(QIODevice* v) { m_rcvdStream = v; }
+    QIODevice* SendStream() const { return m_sendStream; }
+    void SetSendStream(QIODevice* v) { m_sendStream = v; }
+    QString Location() const { return m_location; }
+    QString DocName() const { return m_docName; }
+    QStringList RcvdHeader() const { return m_rcvdHeader; }
+    QStringList AuthChallenges() const { return m_authChallenges; }
+    // The line or data chunk being processed; valid inside OnHeaderData and OnDocData.
+    QByteArray LastResponse() const { return m_lastResponse; }
+    THttpRequest RequestType() const { return m_requestType; }
+    quint16 RequestDoneError() const { return m_requestDoneError; }
+    TAsyncSocket* CtrlSocket() const { return m_socket; }
+
+    // ---- operations ----
+    void GetAsync();
+    void HeadAsync();
+    void PostAsync();
+    // Starts a GET and pumps the event loop until the state is hsReady again; raises
+    // EHttpException (ReasonPhrase, StatusCode) when the status is 400 or more.
+    void Get();
+    void Abort();
+    void Close();
+
+private:
+    enum class LineHandler { None, Header, Body };
+    enum class ClosedRoutine { ConnectionClosed, Relocation };
+    enum Notification { NotifyRequestDone = 1, NotifyReady = 2, NotifyReconnect = 3 };
+
+    void startRequest(THttpRequest type);
+    void setTargets();
+    void connectStep();
+    void setState(THttpClientState state);
+    void handleNotification(int msg, qintptr wParam, qintptr lParam);
+
+    void socketDnsLookupDone(quint16 error);
+    void socketSessionConnected(quint16 error);
+    void socketSessionClosed();
+    void socketDataAvailable();
+    void socketDataSent();
+
+    void sendRequestHeader();
+    void command(const QString& line, QByteArray& stream);
+    void dispatchLine(const QByteArray& line, const QByteArray& ending);
+    void headerLine(const QByteArray& line, const QByteArray& ending);
+    void headerField(const HttpHeaderLine& field);
+    void headerEnd();
+    void bodyData(const char* data, qint64 len);
+    void relocate(const QString& value);
+    void connectionClosed();
+    void relocationClosed();
+    void lineTooLong();
+    void sendBodyStep();
+    void fail(int statusCode, const QString& reason, quint16 error);
+
+    template <typename F, typename... A>
+    void fire(const F& handler, A&&... args) {
+        if (handler)
+            handler(this, std::forward<A>(args)...);
+    }
+
+    // published
+    QString m_url, m_proxy, m_proxyPort, m_sender, m_agent, m_accept, m_reference;
+    QString m_username, m_password, m_proxyUsername, m_proxyPassword, m_cookie, m_contentTypePost;
+    QString m_contentRangeBegin, m_contentRangeEnd, m_acceptRanges;
+    QDateTime m_modifiedSince;
+    bool m_noCache = false;
+    bool m_multiThreaded = false;
+    qint64 m_tag = 0;
+
+    // run-time
+    THttpClientState m_state = hsReady;
+    int m_statusCode = 0;
+    QString m_reasonPhrase;
+    qint64 m_contentLength = -1;
+    QString m_contentType;
+    qint64 m_rcvdCount = 0;
+    qint64 m_sentCount = 0;
+    QIODevice* m_rcvdStream = nullptr;
+    QIODevice* m_sendStream = nullptr;
+    QString m_location, m_docName;
+    QStringList m_rcvdHeader, m_authChallenges;
+    QByteArray m_lastResponse;
+    THttpRequest m_requestType = hrNone;
+    quint16 m_requestDoneError = 0;
+
+    // working data
+    QString m_connectHost, m_connectPort, m_targetHost, m_requestPath, m_dnsResult;
+    bool m_connected = false;
+    bool m_relocationPending = false;
+    bool m_reconnectPending = false;
+    bool m_sending = false;
+    // The connection-closed routine runs once per connection, whoever ends it first
+    // (a failed connect, the socket's close event, Abort).
+    bool m_closeHandled = false;
+    ClosedRoutine m_closedRoutine = ClosedRoutine::ConnectionClosed;
+    LineHandler m_nextLineHandler = LineHandler::None;
+    qint64 m_headerLines = 0;
+    qint64 m_bodyChunks = 0;
+    // Deferred notifications of an earlier request must not end a later one.
+    qintptr m_requestSerial = 0;
+
+    TAsyncSocket* m_socket = nullptr;
+    NotificationTarget* m_target = nullptr;
+    HttpLineBuffer m_lineBuffer;
+    // Body bytes are read in large chunks straight into this buffer: one system call
+    // and no copy per chunk on the way to RcvdStream.
+    std::unique_ptr<char[]> m_bodyBuffer;
+    std::unique_ptr<char[]> m_sendBuffer;
+};
