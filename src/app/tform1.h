@@ -1,0 +1,240 @@
+#pragma once
+
+#include "common/user_prompt.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QUrl>
+#include <exception>
+
+class LimitSpinBox;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QTreeView;
+class QWebEngineView;
+class TFormLargeFTP;
+class TextLog;
+class TextTable;
+
+// pwUnit1: the main window. Its controls hold the user's inputs and its three tables
+// are the program's working data; every handler keeps the name of its control and
+// event and hands the work to the core. The controls are reachable by name (as fields
+// and as object names) because the handlers of every side of the program read them.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // The prompt answers every question the window asks (real dialogs in the program,
+    // a script in tests). The first command-line argument, when not empty, is the
+    // manifest opened at start-up.
+    explicit TForm1(UserPrompt& prompt, const QString& firstArgument = QString(), QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The large log window made at start-up beside this one; without one, the first
+    // "Open in Large Window" makes its own.
+    void setLargeFtpWindow(TFormLargeFTP* window) { m_largeFtpWindow = window; }
+
+    // State of the window, cleared at start-up.
+    bool commandLineFlag() const { return m_commandLineFlag; }
+    bool stopFlag() const { return m_stopFlag; }
+    bool ftpAborted() const { return m_ftpAborted; }
+    // The help file beside the program, and the address of the browser's start page.
+    const QString& helpFile() const { return m_helpFile; }
+    QUrl startPage() const;
+    // The manifest file handed to the loader last (empty until one was chosen).
+    const QString& manifestPath() const { return m_manifestPath; }
+
+    TextTable* downloadTable() const { return m_downloadTable; }
+    TextTable* siteList() const { return m_siteList; }
+    TextTable* uploadTable() const { return m_uploadTable; }
+    TextLog* ftpLog() const { return m_ftpLog; }
+    TextLog* httpLog() const { return m_httpLog; }
+    QStringList mempwq;  // lines of the current manifest, written or read
+
+    // Help context of a control: 2 for the controls the Options section of the help
+    // explains, 1 for everything else.
+    int helpContext(const QWidget* control) const;
+    void showHelp(int context);
+
+    // Handlers of this window.
+    void Open1Click();
+    void ParcelwickWizard1Click();
+    void Exit1Click();
+    void ParcelwickHelp1Click();
+    void About1Click();
+    void btnHelpClick();
+    void btnBuyNowClick();
+    void Label14Click();
+    void Label15Click();
+    void imgdiconMouseMove();
+    void sdlChange();
+    void cbenableoptionsClick();
+    void btnNext2Click();
+    void btnAbortFTPClick();
+    void btnLoadpwqClick();
+    void dedirBrowseClick();
+    void Button1Click();
+    void splitnumberChange();
+    void btnSplitClick();
+    void Display(const QString& msg);
+    void Clear1Click();
+    void OpeninLargeWindow1Click();
+
+    // Hands a text (document path or URL) to the desktop's default handler.
+    void RunShell(const QUrl& target);
+
+    // Non-visual components: the dialogs are the settings the prompt is asked with.
+    UserPrompt::FileDialog OpenDialog1;
+    UserPrompt::FileDialog OpenDialogpwq;
+    UserPrompt::FileDialog SaveDialogpwq;
+    UserPrompt::FileDialog SaveDialogftplist;
+    QTimer* StallTimer = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu2 = nullptr;
+    QMenu* PopupMenuFTP = nullptr;
+
+    QTabWidget* PageControl1 = nullptr;
+    // Page 1, "Extract Parcelwick Files".
+    QPushButton* btnLoadpwq = nullptr;
+    QPushButton* btnAbortDL = nullptr;
+    QPushButton* btndlresume = nullptr;
+    QPushButton* btnldpwq2 = nullptr;
+    QPushButton* btnDownload = nullptr;
+    QLabel* imgdicon = nullptr;
+    QProgressBar* Gauge1 = nullptr;
+    QCheckBox* cbonhd = nullptr;
+    QCheckBox* cbautomerge = nullptr;
+    QCheckBox* cbcrcretry = nullptr;
+    QTreeView* lvdl = nullptr;
+    QLabel* Label3 = nullptr;
+    LimitSpinBox* sdl = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* dedir = nullptr;
+    QPushButton* dedirBrowse = nullptr;
+    // Page 2, "Make Parcelwick Files Part 1".
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label1 = nullptr;
+    LimitSpinBox* splitnumber = nullptr;
+    QLabel* lbts = nullptr;
+    QLabel* lbps = nullptr;
+    QLabel* lblfs = nullptr;
+    QLabel* lbcrc = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* edtfilename = nullptr;
+    QLineEdit* edtExt = nullptr;
+    QLineEdit* edtfinusername = nullptr;
+    QLineEdit* edtComment = nullptr;
+    QPushButton* btnSplit = nullptr;
+    QLabel* Label7 = nullptr;
+    QPushButton* Button8 = nullptr;
+    // Page 3, "Part 2".
+    QLabel* Label8 = nullptr;
+    QLineEdit* edtftpsite = nullptr;
+    QLineEdit* edtusername = nullptr;
+    QLineEdit* edtpassword = nullptr;
+    QLineEdit* edtWebSite = nullptr;
+    QPushButton* btnAddFTPInfo = nullptr;
+    QPushButton* btnloadftplist = nullptr;
+    QPushButton* btnSaveftplist = nullptr;
+    QTreeView* lvftpinfo = nullptr;
+    QPushButton* btnNext2 = nullptr;
+    QLabel* statelabel = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QPushButton* btnwritepwq = nullptr;
+    // Page 4, "Part 3".
+    QLabel* Label9 = nullptr;
+    QTreeView* lvfiles = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* btnAbortFTP = nullptr;
+    QLabel* Label10 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* btnMain = nullptr;
+    QLabel* Label11 = nullptr;
+    // Page 5, "Help/Upgrade/Ads".
+    QPushButton* btnHelp = nullptr;
+    QPushButton* btnBuyNow = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label15 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QComboBox* cbURL = nullptr;
+    QPushButton* SpeedButton2 = nullptr;
+    QWebEngineView* WebBrowser1 = nullptr;
+    QPlainTextEdit* httpmemo = nullptr;
+    // Page 6, "Options".
+    QCheckBox* cbenableoptions = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* Label12 = nullptr;
+    LimitSpinBox* seto = nullptr;
+    QLabel* Label13 = nullptr;
+    LimitSpinBox* seda = nullptr;
+    // Beneath the tab control, never seen.
+    QPushButton* btnReBuild = nullptr;
+
+signals:
+    // A manifest file was chosen by Open/Download and handed to the loader.
+    void manifestFileChosen(const QString& path);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void buildMenus();
+    void buildPopupMenus();
+    void buildPage1(QWidget* page);
+    void buildPage2(QWidget* page);
+    void buildPage3(QWidget* page);
+    void buildPage4(QWidget* page);
+    void buildPage5(QWidget* page);
+    void buildPage6(QWidget* page);
+    void connectHandlers();
+    void openManifestFile(const QString& path);
+    void showSplitLabels(const QString& sourcePath);
+
+    // The one place where a failure of a handler becomes a message: the text is shown
+    // and the window goes on.
+    template <typename Handler>
+    void guard(Handler&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            reportFailure(e);
+        }
+    }
+    void reportFailure(const std::exception& failure);
+    // A slot that runs a handler of this window under the guard.
+    auto guarded(void (TForm1::*handler)()) {
+        return [this, handler] { guard([this, handler] { (this->*handler)(); }); };
+    }
+
+    UserPrompt& m_prompt;
+    QString m_firstArgument;
+    QString m_programFolder;
+    QString m_helpFile;
+    QString m_manifestPath;
+    bool m_commandLineFlag = false;
+    bool m_stopFlag = false;
+    bool m_ftpAborted = false;
+    // The HTTP clients fetching a part right now; the gather side fills it.
+    QList<QObject*> m_liveDownloads;
+    TextTable* m_downloadTable = nullptr;
+    TextTable* m_siteList = nullptr;
+    TextTable* m_uploadTable = nullptr;
+    TextLog* m_ftpLog = nullptr;
+    TextLog* m_httpLog = nullptr;
+    TFormLargeFTP* m_largeFtpWindow = nullptr;
+};

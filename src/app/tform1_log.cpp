@@ -1,0 +1,21 @@
+// The FTP log pane of page 4 and its large window.
+#include "app/tform1.h"
+#include "app/tformlargeftp.h"
+#include "common/text_log.h"
+
+#include <QPlainTextEdit>
+
+void TForm1::Display(const QString& msg) { m_ftpLog->append(msg); }
+
+void TForm1::Clear1Click() { m_ftpLog->clear(); }
+
+// The large window gets a copy: lines logged while it is open show the next time.
+void TForm1::OpeninLargeWindow1Click() {
+    if (!m_largeFtpWindow)
+        m_largeFtpWindow = new TFormLargeFTP(this);
+    QPlainTextEdit* pane = m_largeFtpWindow->relargeftp();
+    pane->clear();
+    for (const QString& line : m_ftpLog->lines())
+        pane->appendPlainText(line);
+    m_largeFtpWindow->exec();
+}

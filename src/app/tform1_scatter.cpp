@@ -1,0 +1,51 @@
+// Page 2, "Make Parcelwick Files Part 1": choosing the source, sizing and splitting.
+#include "app/limit_spin_box.h"
+#include "app/tform1.h"
+#include "scatter/splitter.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+const char* const kContentWarning =
+    "Parcelwick condemns the distribution of child pornography. All violations will be reported to the Federal "
+    "Authorities in your country.";
+
+}  // namespace
+
+void TForm1::Button1Click() {
+    const QString path = m_prompt.openFile(OpenDialog1);
+    if (!path.isEmpty()) {
+        Edit1->setText(path);
+        edtfilename->setText(ProposedBaseName(path));
+        showSplitLabels(path);
+        BusyCursor busy(m_prompt);
+        lbcrc->setText(SourceCrcLabel(path));
+    }
+    // Also after a cancel: the path already in the box is looked at again.
+    if (Edit1->text().toLower().contains("lolita"))
+        m_prompt.information(kContentWarning);
+}
+
+void TForm1::splitnumberChange() { showSplitLabels(Edit1->text()); }
+
+void TForm1::showSplitLabels(const QString& sourcePath) {
+    const SplitLabels labels = DescribeSplit(sourcePath, splitnumber->value());
+    lbts->setText(labels.totalSize);
+    lbps->setText(labels.partSize);
+    lblfs->setText(labels.lastSize);
+    for (QLabel* l : {lbts, lbps, lblfs})
+        l->adjustSize();
+}
+
+void TForm1::btnSplitClick() {
+    BusyCursor busy(m_prompt);
+    SplitRequest request;
+    request.sourcePath = Edit1->text();
+    request.parts = splitnumber->value();
+    request.baseName = edtfilename->text();
+    request.extension = edtExt->text();
+    request.savePath = dedir->text();
+    SplitFile(request, *m_uploadTable);
+}
