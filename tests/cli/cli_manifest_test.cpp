@@ -1,0 +1,195 @@
+// The manifest from both ends: what the writer makes the reader takes back part for
+// part, and parcelwick-cli pwq / show / rebuild run as programs on real files.
+#include "common/manifest_format.h"
+#include "crc/crc32.h"
+#include "gather/check_and_fill.h"
+#include "gather/download_table.h"
+#include "gather/manifest_parts.h"
+#include "gather/manifest_text.h"
+#include "scatter/manifest_writer.h"
+#include "scatter/upload_table.h"
+#include "support/scripted_prompt.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QString WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+    return path;
+}
+
+struct RoundTripCase {
+    const char* name;
+    QString user;
+    QString comment;
+    QStringList sites;  // one per row
+};
+
+class ManifestRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(ManifestRoundTrip, TheReaderGetsBackEveryPartTheWriterWrote) {
+    QTemporaryDir dir;
+    const QString source = WriteFile(dir.filePath(QString::fromUtf8("f\xc3\xbcr you.avi")), "0123456789");
+    TextTable uploads(UploadTableColumns());
+    for (int i = 0; i < GetParam().sites.size(); ++i)
+        uploads.addRow({dir.filePath(QString("uldir/part%1.bin").arg(i + 1)), GetParam().sites[i], QString::number(4 + i),
+                        QString("0000000%1").arg(i), "f", "u", "p", "?", "?"});
+    ManifestLines written;
+    MakeManifestLines({source, 3, GetParam().user, GetParam().comment}, uploads, written);
+    QString error;
+    const QString path = dir.filePath("m.pwq");
+    ASSERT_TRUE(WriteManifestFile(written.lines(), path, error)) << error.toStdString();
+
+    ScriptedPrompt prompt;
+    ManifestLines read;
+    TextTable table(DownloadTableColumns());
+    ASSERT_EQ(OpenManifestFile(path, read, table, prompt), FillOutcome::StartFirstPass)
+        << prompt.messages().join('|').toStdString();
+    EXPECT_EQ(read.fileNameLine(), QString::fromUtf8("f\xc3\xbcr you.avi"));
+    EXPECT_EQ(read.fileCrcLine(), QString::fromStdString(Crc32Text(~Crc32Update(0xFFFFFFFFu, "0123456789", 10))));
+    ASSERT_EQ(table.rows(), uploads.rows());
+    for (int r = 0; r < table.rows(); ++r) {
+        EXPECT_EQ(table.cell(r, DownloadColumn::Filename), GetParam().sites[r] + QString("part%1.bin").arg(r + 1));
+        EXPECT_EQ(table.cell(r, DownloadColumn::PartSize), uploads.cell(r, UploadColumn::Size));
+        EXPECT_EQ(table.cell(r, DownloadColumn::CrcPwq), uploads.cell(r, UploadColumn::Crc));
+    }
+    // Empty comment lines are dropped by the reader; nothing else is.
+    const int emptyComments = int(GetParam().user.isEmpty()) + int(GetParam().comment.isEmpty());
+    EXPECT_EQ(read.count(), written.count() - emptyComments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Manifests, ManifestRoundTrip,
+    ::testing::Values(
+        RoundTripCase{"three parts one site", "Me", "My movie", {"http://w.example/d/", "http://w.example/d/", "http://w.example/d/"}},
+        RoundTripCase{"empty comment lines", "", "", {"http://a/", "http://b/", "http://a/"}},
+        RoundTripCase{"only the description", "", "desc", {"http://a/"}},
+        RoundTripCase{"unassigned and not uploaded", "u", "", {"?", "Do Not Upload", "http://a/x/"}},
+        RoundTripCase{"no parts", "u", "c", {}}),
+    [](const auto& info) {
+        QString n = info.param.name;
+        return n.replace(' ', '_').toStdString();
+    });
+
+struct CliRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class CliManifest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    CliRun run(const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_dir.filePath("home"));
+        process.setProcessEnvironment(env);
+        process.start(QString(PW_BIN_DIR) + "/parcelwick-cli", args);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(CliManifest, PwqThenCopyThenRebuildGivesTheSameBytes) {
+    QByteArray content(300001, Qt::Uninitialized);
+    QRandomGenerator generator(42);
+    for (char& b : content)
+        b = static_cast<char>(generator.bounded(256));
+    const QString source = WriteFile(path("big movie.avi"), content);
+
+    CliRun r = run({"pwq", source, "--site", "http://a.example/up/", "--site", "http://b.example/", "--parts", "4",
+                    "--name", "mv", "--save-path", path("send"), "--user", "Me", "-o", path("mv.pwq")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, path("mv.pwq") + "\n");
+    const QStringList lines = ManifestTextLines(ReadAll(path("mv.pwq")));
+    ASSERT_EQ(lines.size(), 5 + 12 + 1);
+    EXPECT_EQ(lines[2], "big movie.avi");
+    EXPECT_EQ(lines[4], "4");
+    EXPECT_EQ(lines[5], "http://a.example/up/mv1.bin");
+    EXPECT_EQ(lines[8], "http://b.example/mv2.bin");
+    EXPECT_EQ(lines[11], "http://a.example/up/mv3.bin");
+    EXPECT_EQ(lines[14], "http://b.example/mv4.bin");
+    EXPECT_EQ(lines[17], "Me");
+
+    const QString parts = path("recv/big movie.avi.dir/parts/");
+    r = run({"show", path("mv.pwq"), "--save-path", path("recv")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList shown = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shown.size(), 6);
+    EXPECT_EQ(shown[0], "big movie.avi");
+    EXPECT_EQ(shown[1], lines[3]);
+    EXPECT_EQ(shown[3], QStringList({lines[8], lines[9], lines[10], parts + "mv2.bin"}).join('\t'));
+
+    ASSERT_TRUE(QDir().mkpath(parts));
+    const QString uldir = path("send/big movie.avi.uldir/");
+    for (const QString& name : QDir(uldir).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(uldir + name, parts + name));
+    r = run({"rebuild", path("mv.pwq"), "--save-path", path("recv")});
+    const QString output = path("recv/big movie.avi.dir/big movie.avi");
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Extracted " + output + " successfully!\n");
+    EXPECT_EQ(ReadAll(output), content);
+
+    // A damaged part: the whole file is joined, the CRC message comes, the status is 1.
+    QByteArray damaged = ReadAll(parts + "mv3.bin");
+    damaged[7] = static_cast<char>(damaged[7] ^ 0x40);
+    WriteFile(parts + "mv3.bin", damaged);
+    r = run({"rebuild", path("mv.pwq"), "--save-path", path("recv")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "CRC Error on " + output + "\n");
+    EXPECT_EQ(QFileInfo(output).size(), content.size());
+
+    ASSERT_TRUE(QFile::remove(parts + "mv4.bin"));
+    r = run({"rebuild", path("mv.pwq"), "--save-path", path("recv")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(parts + "mv4.bin")) << r.err.toStdString();
+}
+
+TEST_F(CliManifest, ShowAndRebuildRefuseHostileManifestsOnStderr) {
+    const QByteArray good = QByteArray(ManifestSignature) + "\r\n1\r\nx.bin\r\n00000000\r\n1\r\nhttp://w/p.bin\r\n1\r\n"
+                                                            "00000000\r\n\r\n\r\n";
+    const struct {
+        QByteArray text;
+        QString message;
+    } cases[] = {
+        {QByteArray(good).replace("x.bin", "../../x"), "\"../../x\""},
+        {QByteArray(good).replace("x.bin", "/tmp/abs"), "\"/tmp/abs\""},
+        {QByteArray(good).replace("http://w/p.bin", "http://w/"), "\"http://w/\""},
+        {QByteArray(good).replace("p.bin", QByteArray("p\0.bin", 6)), "p\\0.bin"},
+        {QByteArray(good).replace("1\r\nx.bin", "2\r\nx.bin"), "Cannot handle this version of Parcelwick file."},
+        {QByteArray("<html>\r\n"), "Not a Parcelwick file!"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(path("h.pwq"), c.text);
+        for (const char* command : {"show", "rebuild"}) {
+            const CliRun r = run({command, path("h.pwq"), "--save-path", path("recv")});
+            EXPECT_EQ(r.status, 1) << command;
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+            EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("recv"))) << "nothing created for a refused manifest";
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath("x")));
+}
+
+}  // namespace
