@@ -1,0 +1,85 @@
+#pragma once
+
+#include "net/http_client.h"
+
+#include <QBuffer>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+// Runs the event loop until the predicate holds or the time is up; true when it held.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start(2);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        loop.exec();
+    }
+    return true;
+}
+
+// Lets the event loop run for a bounded time, so that an event that must not come has
+// had its chance.
+inline void settle(int ms = 100) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A client with every event recorded in order and the body collected in memory.
+struct ClientHarness {
+    // Null once a handler deleted the client.
+    QPointer<THttpClient> client{new THttpClient};
+    QBuffer body;
+    QStringList events;
+    int doneCount = 0;
+    quint16 doneError = 0xFFFF;
+    THttpRequest doneType = hrNone;
+    int locationChanges = 0;
+    std::function<void(THttpClient*)> onDone;
+
+    ClientHarness() {
+        body.open(QIODevice::ReadWrite);
+        client->SetRcvdStream(&body);
+        auto note = [this](const char* name) { return [this, name](THttpClient*) { events << name; }; };
+        client->OnSessionConnected = note("SessionConnected");
+        client->OnHeaderBegin = note("HeaderBegin");
+        client->OnHeaderData = note("HeaderData");
+        client->OnHeaderEnd = note("HeaderEnd");
+        client->OnRequestHeaderBegin = note("RequestHeaderBegin");
+        client->OnRequestHeaderEnd = note("RequestHeaderEnd");
+        client->OnDocBegin = note("DocBegin");
+        client->OnDocEnd = note("DocEnd");
+        client->OnDocData = [this](THttpClient*, const char*, qint64) {
+            if (events.isEmpty() || events.last() != "DocData")
+                events << "DocData";
+        };
+        client->OnCommand = [this](THttpClient*, const QString& s) { events << "Command:" + s.section(' ', 0, 0); };
+        client->OnStateChange = [this](THttpClient* c) { events << "State:" + HttpClientStateName(c->State()); };
+        client->OnLocationChange = [this](THttpClient*) {
+            events << "LocationChange";
+            ++locationChanges;
+        };
+        client->OnRequestDone = [this](THttpClient* c, THttpRequest type, quint16 error) {
+            events << "RequestDone";
+            ++doneCount;
+            doneError = error;
+            doneType = type;
+            if (onDone)
+                onDone(c);
+        };
+    }
+    ~ClientHarness() { delete client.data(); }
+
+    bool waitDone(int count = 1, int timeoutMs = 10000) {
+        return waitUntil([&] { return doneCount >= count; }, timeoutMs);
+    }
+    QByteArray received() const { return body.data(); }
+};
