@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -82,6 +83,11 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     PageControl1 = new QTabWidget(client);
     PageControl1->setObjectName("PageControl1");
     PageControl1->setGeometry(0, 0, kClientWidth, kClientHeight);
+    // All six captions must fit the fixed width without scroll arrows.
+    QFont tabFont = PageControl1->tabBar()->font();
+    tabFont.setPointSizeF(tabFont.pointSizeF() * 0.88);
+    PageControl1->tabBar()->setFont(tabFont);
+    PageControl1->setUsesScrollButtons(false);
     const char* const captions[] = {"Extract Parcelwick Files", "Make Parcelwick Files Part 1", "Part 2",
                                     "Part 3",                   "Help/Upgrade/Ads",             "Options"};
     QWidget* pages[6];
