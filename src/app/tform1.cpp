@@ -85,7 +85,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     PageControl1->setGeometry(0, 0, kClientWidth, kClientHeight);
     // All six captions must fit the fixed width without scroll arrows.
     QFont tabFont = PageControl1->tabBar()->font();
-    tabFont.setPointSizeF(tabFont.pointSizeF() * 0.88);
+    tabFont.setPointSizeF(tabFont.pointSizeF() * 0.85);
     PageControl1->tabBar()->setFont(tabFont);
     PageControl1->setUsesScrollButtons(false);
     const char* const captions[] = {"Extract Parcelwick Files", "Make Parcelwick Files Part 1", "Part 2",
