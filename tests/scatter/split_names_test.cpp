@@ -76,9 +76,9 @@ TEST(SplitNames, ProposedBaseName) {
 }
 
 TEST(SplitNames, ContentWarningOnlyForTheWordInAnyCase) {
-    EXPECT_FALSE(ContentWarning("/home/u/movie.avi").size());
+    EXPECT_TRUE(ContentWarning("/home/u/movie.avi").isEmpty());
     EXPECT_TRUE(ContentWarning("/home/LoLiTa/x.avi").startsWith("Parcelwick condemns"));
-    EXPECT_TRUE(ContentWarning("/a/xlolitax.bin").size());
+    EXPECT_FALSE(ContentWarning("/a/xlolitax.bin").isEmpty());
 }
 
 // FileSizeOf and the labels see only ordinary files.
