@@ -57,6 +57,8 @@ TEST(HttpClientRequestTest, SuccessfulGetFiresEveryEventInOrder) {
     ClientHarness h;
     h.client->SetURL(server.url("/f"));
     h.client->GetAsync();
+    // A numeric host needs no lookup: the connection is under way before GetAsync returns.
+    EXPECT_EQ(h.client->State(), hsDnsLookupDone);
     ASSERT_TRUE(h.waitDone());
     EXPECT_EQ(h.events,
               QStringList({"State:not connected", "State:dnslookup", "State:dnslookupdone", "State:connected",
@@ -191,6 +193,27 @@ INSTANTIATE_TEST_SUITE_P(
                       RelocationCase{"bare name", "page.htm", "GET /page.htm HTTP/1.0\r\n",
                                      "http://127.0.0.1/page.htm"}),
     [](const auto& row) { return std::string(row.param.name == std::string("bare name") ? "bare_name" : row.param.name); });
+
+TEST(HttpClientRelocationTest, ThroughAProxyTheRequestCarriesTheAbsoluteUrl) {
+    ScriptedServer proxy({answer({"HTTP/1.0 301 Moved\r\nLocation: /next?q=1\r\n\r\n"}),
+                          answer({"HTTP/1.0 200 OK\r\n\r\nvia proxy"})});
+    ClientHarness h;
+    h.client->SetProxy("127.0.0.1");
+    h.client->SetProxyPort(QString::number(proxy.port()));
+    h.client->SetProxyUsername("pu");
+    h.client->SetProxyPassword("pp");
+    h.client->SetURL("http://far.example.invalid:8080/first");
+    h.client->GetAsync();
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.doneError, 0);
+    EXPECT_EQ(h.received(), "via proxy");
+    const QByteArray first = proxy.received(0);
+    EXPECT_TRUE(first.startsWith("GET http://far.example.invalid:8080/first HTTP/1.0\r\n")) << first.constData();
+    EXPECT_TRUE(first.contains("\r\nHost: far.example.invalid\r\n"));
+    EXPECT_TRUE(first.contains("\r\nProxy-Authorization: Basic cHU6cHA=\r\n"));
+    EXPECT_TRUE(proxy.received(1).startsWith("GET http://far.example.invalid:8080/next?q=1 HTTP/1.0\r\n"));
+    EXPECT_EQ(h.client->Location(), "http://far.example.invalid:8080/next?q=1");
+}
 
 TEST(HttpClientRelocationTest, LoopToItselfEndsOnlyByAbort) {
     ScriptedServer server({answer({"HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n"})}, true);
