@@ -14,9 +14,10 @@
 
 namespace {
 
-// Big enough that system calls cost nothing next to the copy, small enough to stay
-// in the cache between the read, the CRC and the write (measured by bench/split.sh).
-constexpr qint64 BufferSize = 1 << 20;
+// Big enough that system calls cost little next to the copy, small enough to stay in
+// the cache between the read, the CRC and the write. Measured on ext4 with a cached
+// source: 64-256 KiB copy about twice as fast as 1 MiB (bench/split.sh).
+constexpr qint64 BufferSize = 256 * 1024;
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
