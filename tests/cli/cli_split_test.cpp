@@ -116,6 +116,27 @@ TEST_F(CliSplit, BadArguments) {
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath("home/ParcelwickFiles")));
 }
 
+// A write that the file system refuses (here the file-size limit, with its signal
+// ignored as a shell's "trap" leaves it) ends the split with the reason, naming the part.
+TEST_F(CliSplit, WriteFailureNamesThePartAndTheReason) {
+    const QByteArray content(5000, 'x');
+    const QString source = makeSource("movie.avi", content);
+    const QString out = m_dir.filePath("out") + "/";
+    QProcess process;
+    process.start("/bin/bash", {"-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" \"$@\"",
+                                QString(PW_BIN_DIR) + "/parcelwick-cli", "split", source, "--parts", "2",
+                                "--save-path", out});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()),
+              "Cannot write " + out + "movie.avi.uldir/movie1.bin: File too large\n");
+    EXPECT_EQ(process.readAllStandardOutput(), "");
+    EXPECT_EQ(QFileInfo(out + "movie.avi.uldir/movie1.bin").size(), 2048);
+    QFile f(source);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == content);
+}
+
 TEST_F(CliSplit, Help) {
     const CliRun r = run({"--help"});
     EXPECT_EQ(r.status, 0);
