@@ -12,6 +12,9 @@
 #include <functional>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTreeView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTabWidget>
@@ -166,6 +169,9 @@ TEST_F(WindowTest, SavePathChooserAlwaysEndsWithSlash) {
     const QString before = form().dedir->text();
     form().dedirBrowse->click();  // cancelled
     EXPECT_EQ(form().dedir->text(), before);
+    ASSERT_EQ(m_prompt.shown().size(), 1);
+    EXPECT_EQ(m_prompt.shown()[0].kind, ScriptedPrompt::Kind::ChooseDirectory);
+    EXPECT_EQ(m_prompt.shown()[0].dialog.directory, QCoreApplication::applicationDirPath() + "/");
     m_prompt.answerDirectory("/srv/incoming");
     form().dedirBrowse->click();
     EXPECT_EQ(form().dedir->text(), "/srv/incoming/");
@@ -192,4 +198,18 @@ TEST_F(WindowTest, IconJigglesAtMostFivePixelsSideways) {
     }
     // 200 uniform draws of eleven steps: all but a few must have turned up.
     EXPECT_GE(steps.size(), 8);
+}
+
+TEST_F(WindowTest, RightClickOpensThePopupMenuOfEachPane) {
+    open();
+    form().show();
+    const std::pair<QWidget*, const char*> owners[] = {
+        {form().lvfiles, "PopupMenu1"}, {form().lvdl, "PopupMenu2"}, {form().Memo1, "PopupMenuFTP"}};
+    for (const auto& [owner, menuName] : owners) {
+        QMenu* menu = control<QMenu>(menuName);
+        EXPECT_FALSE(menu->isVisible()) << menuName;
+        emit owner->customContextMenuRequested(QPoint(10, 10));
+        EXPECT_TRUE(menu->isVisible()) << menuName;
+        menu->hide();
+    }
 }

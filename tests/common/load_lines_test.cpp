@@ -13,6 +13,8 @@ struct LinesCase {
     QStringList lines;
 };
 
+void PrintTo(const LinesCase& c, std::ostream* os) { *os << c.name; }
+
 class LoadLinesTest : public ::testing::TestWithParam<LinesCase> {};
 
 TEST_P(LoadLinesTest, SplitsAtEveryKindOfBreak) {
