@@ -2,6 +2,7 @@
 
 #include "net/notification_target.h"
 #include "net/socket_buffer.h"
+#include "net/socket_lookup.h"
 #include "net/socket_private.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ TAsyncSocket::TAsyncSocket(QObject* owner) : QObject(owner) {
     m_target = new NotificationTarget([this](int msg, qintptr wParam, qintptr lParam) {
         handleNotification(msg, wParam, lParam);
     });
+    m_lookup = new SocketLookup(m_target, NotificationTarget::FirstNotification + NotifyHostByName);
     m_queue.push_back(std::make_unique<TBuffer>(BufferSize));
     ResetToDefaults();
 }
@@ -202,6 +204,9 @@ void TAsyncSocket::handleNotification(int msg, qintptr wParam, qintptr lParam) {
         case NotifyAsyncSelect:
             if (wParam == m_handleSerial && m_hSocket >= 0 && !m_paused)
                 handleSelect(int(lParam & 0xffff), int(lParam >> 16));
+            break;
+        case NotifyHostByName:
+            lookupFinished(int(wParam));
             break;
         case NotifyCloseDelayed:
             Close();

@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 
 class NotificationTarget;
+class SocketLookup;
 class QSocketNotifier;
 class TBuffer;
 
@@ -273,7 +274,7 @@ private:
     void onWriteReady();
     void onHangupReady();
     void startLookup(const QString& text, bool reverse);
-    void lookupFinished(int lookupId, int error, const QStringList& result);
+    void lookupFinished(int lookupId);
 
     void changeState(TSocketState newState);
     void internalClose(bool shutdownFirst, int error);
@@ -322,7 +323,9 @@ private:
 
     QString m_dnsResult;
     QStringList m_dnsResultList;
+    SocketLookup* m_lookup = nullptr; // owned by the notification target
     int m_lookupId = -1;
+    bool m_lookupReverse = false;
 
     std::deque<std::unique_ptr<TBuffer>> m_queue;
     bool m_allSent = true;

@@ -2,6 +2,7 @@
 #include "net/async_socket.h"
 
 #include "net/notification_target.h"
+#include "net/socket_lookup.h"
 #include "net/socket_private.h"
 
 #include <QHostAddress>
@@ -62,39 +63,32 @@ void TAsyncSocket::ReverseDnsLookup(const QString& hostAddr) {
 }
 
 void TAsyncSocket::startLookup(const QString& text, bool reverse) {
-    QPointer<TAsyncSocket> self(this);
-    // The target is the context: a released target ends the delivery, and the result
-    // arrives on this thread's loop like any other notification.
-    m_lookupId = QHostInfo::lookupHost(text, m_target, [self, reverse](const QHostInfo& info) {
-        if (!self)
-            return;
-        QStringList result;
-        int error = lookupError(info);
-        if (error == 0 && reverse) {
-            result << info.hostName();
-        } else if (error == 0) {
-            for (const QHostAddress& a : info.addresses())
-                if (a.protocol() == QAbstractSocket::IPv4Protocol)
-                    result << a.toString();
-            // Only IPv4 connections exist here: a name with no IPv4 address has no data.
-            if (result.isEmpty())
-                error = WSANO_DATA;
-        }
-        self->lookupFinished(info.lookupId(), error, result);
-    });
+    m_lookupReverse = reverse;
+    m_lookupId = m_lookup->start(text);
 }
 
-void TAsyncSocket::lookupFinished(int lookupId, int error, const QStringList& result) {
-    guarded([&] {
-        if (lookupId != m_lookupId)
-            return;
-        m_lookupId = -1;
-        if (error == 0) {
-            m_dnsResultList = result;
-            m_dnsResult = result.value(0);
-        }
-        fire(OnDnsLookupDone, quint16(error));
-    });
+void TAsyncSocket::lookupFinished(int lookupId) {
+    const QHostInfo info = m_lookup->take(lookupId);
+    if (lookupId != m_lookupId)
+        return;
+    m_lookupId = -1;
+    int error = lookupError(info);
+    QStringList result;
+    if (error == 0 && m_lookupReverse) {
+        result << info.hostName();
+    } else if (error == 0) {
+        for (const QHostAddress& a : info.addresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol)
+                result << a.toString();
+        // Only IPv4 connections exist here: a name with no IPv4 address has no data.
+        if (result.isEmpty())
+            error = WSANO_DATA;
+    }
+    if (error == 0) {
+        m_dnsResultList = result;
+        m_dnsResult = result.value(0);
+    }
+    fire(OnDnsLookupDone, quint16(error));
 }
 
 void TAsyncSocket::CancelDnsLookup() {
