@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"only the description", "", "desc", {"http://a/"}},
         RoundTripCase{"unassigned and not uploaded", "u", "", {"?", "Do Not Upload", "http://a/x/"}},
         RoundTripCase{"no parts", "u", "c", {}}),
-    [](const auto& info) {
-        QString n = info.param.name;
+    [](const auto& param) {
+        QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
     });
 

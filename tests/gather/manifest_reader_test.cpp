@@ -31,8 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"utf8", "m\xc3\xbcsli.avi\r\n", {QString::fromUtf8("m\xc3\xbcsli.avi")}},
                       SplitCase{"nul kept in its line", QByteArray("a\0b\r\n", 5), {QString(QChar('a')) + QChar(0) + 'b'}},
                       SplitCase{"empty", "", {}}),
-    [](const auto& info) {
-        QString n = info.param.name;
+    [](const auto& param) {
+        QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
     });
 
@@ -147,8 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"url ends in dot dot", WithUrl("http://w/.."), "\"..\"", false},
         RefusalCase{"url with nul", WithUrl(QString("http://w/p") + QChar(0) + ".bin"), "p\\0.bin", false},
         RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false}),
-    [](const auto& info) {
-        QString n = info.param.name;
+    [](const auto& param) {
+        QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
     });
 

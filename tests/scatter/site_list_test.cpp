@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WarningCase{"ftp scheme in capitals", {"FTP://ftp.w.example", "u", "p", "http://w/"}, {FtpScheme}},
                       WarningCase{"empty boxes", {"", "", "", ""}, {NoHttp, NoSlash}},
                       WarningCase{"all three", {"ftp:x", " u ", " p ", "https://w"}, {NoHttp, NoSlash, FtpScheme}}),
-    [](const auto& info) {
-        QString n = info.param.name;
+    [](const auto& param) {
+        QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
     });
 
@@ -66,8 +66,9 @@ TEST(SiteEntryCaptions, TenEntriesThenOneMorePerSite) {
         const QStringList captions = SiteEntryCaptions(sites);
         ASSERT_EQ(captions.size(), std::max(10, i));
         EXPECT_EQ(captions[i - 1], QString("http://s%1/").arg(i));
-        if (i < 10)
+        if (i < 10) {
             EXPECT_EQ(captions[i], "None") << "entry after site " << i;
+        }
     }
     EXPECT_FALSE(SiteEntryCaptions(sites).contains(DoNotUploadCaption));
     // Removing a site moves the later ones up their entries: each entry names its row.
