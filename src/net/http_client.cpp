@@ -477,9 +477,14 @@ void THttpClient::relocate(const QString& value) {
         m_location = m_requestPath;
         return;
     }
+    // The port belongs in Location whenever it is not the default one, or the text
+    // would name another server.
+    const auto authority = [](const QString& host, const QString& port) {
+        return port.isEmpty() || port == QLatin1String("80") ? host : host + ':' + port;
+    };
     if (value.startsWith('/')) {
         m_requestPath = value;
-        m_location = QStringLiteral("http://") + m_connectHost + value;
+        m_location = QStringLiteral("http://") + authority(m_connectHost, m_connectPort) + value;
         return;
     }
     const ParsedUrl url = ParseURL(value);
@@ -493,26 +498,23 @@ void THttpClient::relocate(const QString& value) {
         // port of the server that sent us there.
         if (url.port.isEmpty())
             m_connectPort = QStringLiteral("80");
-        if (url.path.isEmpty()) {
+        m_location = url.scheme + QStringLiteral("://") + authority(url.host, url.port) + url.path;
+        if (url.path.isEmpty())
             m_requestPath = QStringLiteral("/");
-            m_location = url.scheme + QStringLiteral("://") + url.host;
-        } else {
-            m_location = url.scheme + QStringLiteral("://") + url.host + url.path;
-        }
         return;
     }
     const QString scheme = url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme;
     if (url.path.isEmpty()) {
         // A bare name ("page.htm"), which the split returns as the host.
-        m_location = scheme + QStringLiteral("://") + m_targetHost + '/' + url.host;
+        m_location = scheme + QStringLiteral("://") + authority(m_targetHost, m_connectPort) + '/' + url.host;
         m_requestPath = '/' + url.host;
         m_connectHost = m_targetHost;
     } else if (url.host.isEmpty()) {
-        m_location = scheme + QStringLiteral("://") + m_targetHost + url.path;
+        m_location = scheme + QStringLiteral("://") + authority(m_targetHost, m_connectPort) + url.path;
         m_connectHost = m_targetHost;
     } else {
         m_targetHost = url.host;
-        m_location = scheme + QStringLiteral("://") + url.host + url.path;
+        m_location = scheme + QStringLiteral("://") + authority(url.host, m_connectPort) + url.path;
     }
 }
 
