@@ -283,7 +283,6 @@ private:
     bool openHandle(const QString& failName);
     void watchHandle(bool listening);
     void unwatchHandle();
-    void disarmRead();
     void applyWatches();
     void setWriteWatched(bool on);
     void watchHangup(bool on);
@@ -334,6 +333,7 @@ private:
     bool m_readArmed = false;   // the next read (or accept) notification may come
     bool m_writeWanted = false; // a send met would-block, or a connect is pending
     bool m_connectPending = false;
+    bool m_inReadEvent = false; // notifier changes wait for the end of the read event
     bool m_destroying = false;
 
     qint64 m_readCount = 0;

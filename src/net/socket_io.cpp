@@ -79,11 +79,6 @@ void TAsyncSocket::applyWatches() {
         m_hangupNotifier->setEnabled(false);
 }
 
-void TAsyncSocket::disarmRead() {
-    m_readArmed = false;
-    applyWatches();
-}
-
 void TAsyncSocket::setWriteWatched(bool on) {
     m_writeWanted = on;
     applyWatches();
@@ -120,17 +115,21 @@ bool TAsyncSocket::isWriteWatched() const { return m_writeNotifier && m_writeNot
 bool TAsyncSocket::isReadWatched() const { return m_readNotifier && m_readNotifier->isEnabled(); }
 
 void TAsyncSocket::onReadReady() {
+    QPointer<TAsyncSocket> alive(this);
+    // The handler's reads re-arm the notifier; switching it off and on again for
+    // every chunk would cost more than the read itself, so it is set once at the end.
+    m_inReadEvent = true;
     guarded([this] {
         if (m_hSocket < 0 || m_paused)
             return;
         if (m_state == wsListening && !m_datagram) {
-            disarmRead();
+            m_readArmed = false;
             handleSelect(FdAccept, 0);
             return;
         }
         int waiting = 0;
         if (m_datagram || (ioctl(m_hSocket, FIONREAD, &waiting) == 0 && waiting > 0)) {
-            disarmRead();
+            m_readArmed = false;
             handleSelect(FdRead, 0);
             return;
         }
@@ -140,9 +139,13 @@ void TAsyncSocket::onReadReady() {
         const int err = n < 0 ? errno : 0;
         if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK || err == EINTR))
             return;
-        disarmRead();
+        m_readArmed = false;
         handleSelect(n > 0 ? FdRead : FdClose, WinsockErrorFromErrno(err));
     });
+    if (alive) {
+        m_inReadEvent = false;
+        applyWatches();
+    }
 }
 
 void TAsyncSocket::onWriteReady() {
@@ -321,7 +324,8 @@ qint64 TAsyncSocket::doRecv(void* buffer, qint64 size, int flags, sockaddr_in* f
     if (!m_readArmed && m_hSocket >= 0) {
         m_readArmed = true;
         watchHangup(false);
-        applyWatches();
+        if (!m_inReadEvent)
+            applyWatches();
     }
     return n;
 }
