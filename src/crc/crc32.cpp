@@ -21,7 +21,8 @@ NamedKernel selectedCrc32Kernel() { return availableCrc32Kernels().back(); }
 }  // namespace crc32_detail
 
 uint32_t Crc32Update(uint32_t crc, const void* data, std::size_t size) {
-    // Chosen once; a function-local static is initialised thread-safely.
+    // The CPU does not change under a running program, so the choice is made once (a
+    // function-local static is initialised thread-safely, whoever calls first).
     static const crc32_detail::Crc32Kernel kernel = crc32_detail::selectedCrc32Kernel().kernel;
     if (size == 0)
         return crc;

@@ -33,8 +33,9 @@ PW_TARGET_CLMUL inline __m128i load128(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// Folds the remaining whole 16-byte blocks into acc, then reduces the 128 bits to the
-// 32-bit register (128 -> 64 bits by x^64 mod P, then Barrett). Returns the bytes used.
+// Folds the remaining whole 16-byte blocks into acc (advancing data and size past them),
+// then reduces the 128 bits to the 32-bit register: 128 -> 64 bits by x^64 mod P, then
+// Barrett. The last 0..15 bytes are left to the caller.
 PW_TARGET_CLMUL uint32_t finish128(__m128i acc, const unsigned char*& data, std::size_t& size) {
     const __m128i by128 = constantPair(k.by128);
     while (size >= 16) {

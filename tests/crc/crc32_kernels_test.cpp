@@ -10,9 +10,15 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
+
+namespace crc32_detail {
+// A failing row names its kernel.
+void PrintTo(const NamedKernel& kernel, std::ostream* os) { *os << kernel.name; }
+}  // namespace crc32_detail
 
 namespace {
 
