@@ -685,3 +685,24 @@ INSTANTIATE_TEST_SUITE_P(
                        s->OnSessionConnected = [](TAsyncSocket* sender, quint16) { sender->Release(); };
                    }}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST(AsyncSocketConnection, PausedSocketHearsNothingUntilResumed) {
+    BlockingPeer peer([](int fd) {
+        readUntilEof(fd, 2); // "go"
+        writeAll(fd, "while paused");
+        readUntilEof(fd);
+    });
+    TAsyncSocket s;
+    EventLog log;
+    log.attach(s);
+    connectTo(s, peer.port());
+    ASSERT_TRUE(waitUntil([&] { return s.State() == wsConnected; }));
+    s.Pause();
+    EXPECT_FALSE(s.isReadWatched());
+    s.SendStr(QByteArray("go"));
+    runLoopFor(200);
+    EXPECT_TRUE(log.received.isEmpty());
+    s.Resume();
+    ASSERT_TRUE(waitUntil([&] { return log.received == "while paused"; }));
+    s.Close();
+}
