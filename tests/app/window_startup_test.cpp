@@ -207,8 +207,9 @@ TEST_F(WindowTest, TablesShowTheirColumnSets) {
         for (int c = 0; c < table->columns().size(); ++c) {
             const int width = table->columns()[c].width;
             EXPECT_EQ(view->isColumnHidden(c), width == 0) << name << " column " << c;
-            if (width > 0)
+            if (width > 0) {
                 EXPECT_EQ(view->columnWidth(c), width) << name << " column " << c;
+            }
         }
     }
     EXPECT_TRUE(form().lvdl->isColumnHidden(DownloadColumn::CrcPwq));

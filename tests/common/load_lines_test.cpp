@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LinesCase{"NulFirst", QByteArray("\0X\r\nY", 5), {"", "Y"}},
                       LinesCase{"Utf8", QByteArray("gr\xc3\xbc\xc3\x9f\n"), {QString::fromUtf8("grüß")}},
                       LinesCase{"Empty", QByteArray(), {}}),
-    [](const ::testing::TestParamInfo<LinesCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<LinesCase>& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST(LoadLines, NullBlockAppendsNothing) {
     TextLog log;
