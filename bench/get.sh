@@ -4,14 +4,19 @@
 # throughput and median CPU seconds (user + sys) of each, and their ratios.
 #
 # usage: bench/get.sh [PARCELWICK-CLI]
-#   PARCELWICK-CLI  the program (default: build/bin/parcelwick-cli beside this folder)
+#   PARCELWICK-CLI  the program (default: build/release/bin, else build/normal/bin)
 #   RUNS=N          runs of each tool (default 7); the median counts
 #   SIZE_MIB=N      size of the served file (default 1024)
 #   SCRATCH=DIR     where the file and nginx's files go (default ${TMPDIR:-/tmp})
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-cli=${1:-$here/../build/bin/parcelwick-cli}
+cli=${1:-}
+if [[ -z $cli ]]; then
+    for candidate in "$here/../build/release/bin/parcelwick-cli" "$here/../build/normal/bin/parcelwick-cli"; do
+        [[ -x $candidate ]] && { cli=$candidate; break; }
+    done
+fi
 runs=${RUNS:-7}
 size_mib=${SIZE_MIB:-1024}
 [[ -x $cli ]] || { echo "no parcelwick-cli at $cli (give its path as the first argument)" >&2; exit 2; }

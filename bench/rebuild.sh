@@ -3,10 +3,10 @@
 # `parcelwick-cli rebuild`, against `cat` of the same parts into a file, in the same run.
 # Prints the median of several runs of each and the rebuild's peak memory.
 #
-# usage: bench/rebuild.sh [BUILD_DIR] [RUNS]     (default: build, 5)
+# usage: bench/rebuild.sh [BUILD_DIR] [RUNS]     (default: build/release, 5)
 set -euo pipefail
 
-build=${1:-build}
+build=${1:-build/release}
 runs=${2:-5}
 cli=$(realpath "$build")/bin/parcelwick-cli
 [ -x "$cli" ] || { echo "no $cli: build parcelwick-cli first" >&2; exit 1; }
