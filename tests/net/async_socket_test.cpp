@@ -109,6 +109,12 @@ private:
     std::atomic<bool> m_done{false};
 };
 
+// Lets a waiting peer go on when a test ends early, so that its thread can be joined.
+struct SetOnExit {
+    std::atomic<bool>& flag;
+    ~SetOnExit() { flag = true; }
+};
+
 // A port with nobody listening on it.
 QString closedPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -224,14 +230,16 @@ TEST(AsyncSocketConnection, DataSentIsNeverDeliveredInsideSend) {
 }
 
 TEST(AsyncSocketConnection, LargeSendIsQueuedDrainedAndReceivedIdentical) {
-    const QByteArray data = randomBytes(8 * 1024 * 1024 + 777);
+    const QByteArray data = randomBytes(24 * 1024 * 1024 + 777);
     QByteArray got;
+    std::atomic<bool> startReading{false};
     BlockingPeer peer([&](int fd) {
-        // Let the sender fill the kernel buffers before draining.
-        char first[16];
-        ::recv(fd, first, sizeof first, MSG_PEEK);
+        // The sender fills the kernel buffers before anything is drained.
+        while (!startReading)
+            std::this_thread::yield();
         got = readUntilEof(fd);
     });
+    SetOnExit release{startReading};
     TAsyncSocket s;
     EventLog log;
     log.attach(s);
@@ -242,8 +250,9 @@ TEST(AsyncSocketConnection, LargeSendIsQueuedDrainedAndReceivedIdentical) {
     ASSERT_TRUE(waitUntil([&] { return dataSent == 1; }));
     EXPECT_FALSE(s.isWriteWatched());
     EXPECT_EQ(s.Send(data), data.size());
-    EXPECT_FALSE(s.AllSent()); // 8 MiB never fit the loopback buffers at once
+    EXPECT_FALSE(s.AllSent()); // 24 MiB never fit the loopback buffers of an idle reader
     writeWatchedWhileQueued = s.isWriteWatched();
+    startReading = true;
     ASSERT_TRUE(waitUntil([&] { return dataSent == 2; }, 30000));
     EXPECT_TRUE(writeWatchedWhileQueued);
     EXPECT_FALSE(s.isWriteWatched()); // nothing left to send: no spinning
@@ -306,6 +315,7 @@ TEST(AsyncSocketConnection, ReaderThatStopsReadingIsNotCalledForeverAndStillSees
         while (!releasePeer)
             std::this_thread::yield();
     });
+    SetOnExit release{releasePeer};
     TAsyncSocket s;
     int dataCalls = 0;
     int closed = 0;
@@ -332,6 +342,7 @@ TEST(AsyncSocketConnection, IdleConnectionCostsNoEvents) {
             std::this_thread::yield();
         ::shutdown(fd, SHUT_RDWR);
     });
+    SetOnExit release{releasePeer};
     TAsyncSocket s;
     EventLog log;
     log.attach(s);
