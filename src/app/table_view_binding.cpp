@@ -3,7 +3,9 @@
 #include "common/text_table.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTreeView>
+#include <algorithm>
 
 void BindTableView(QTreeView* view, TextTable* table) {
     view->setModel(table);
@@ -19,4 +21,21 @@ void BindTableView(QTreeView* view, TextTable* table) {
         if (width > 0)
             view->setColumnWidth(c, width);
     }
+}
+
+QList<int> SelectedRows(const QTreeView* view) {
+    QList<int> rows;
+    if (!view->selectionModel())
+        return rows;
+    // Any selected cell counts: a row is selected whatever columns are hidden.
+    for (const QModelIndex& index : view->selectionModel()->selection().indexes())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+int SelectedRow(const QTreeView* view) {
+    const QList<int> rows = SelectedRows(view);
+    return rows.isEmpty() ? -1 : rows.first();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 class QTreeView;
 class TextTable;
 
@@ -7,3 +9,8 @@ class TextTable;
 // table's width; a width of 0 hides the column (it keeps its data), a negative width
 // leaves the view's default.
 void BindTableView(QTreeView* view, TextTable* table);
+
+// The selected rows of a view, ascending, each once.
+QList<int> SelectedRows(const QTreeView* view);
+// The first selected row, -1 when none is.
+int SelectedRow(const QTreeView* view);

@@ -166,11 +166,7 @@ void TForm1::buildMenus() {
 void TForm1::buildPopupMenus() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
-    for (int i = 1; i <= 5; ++i)
-        PopupMenu1->addAction("None")->setObjectName(QString("m%1").arg(i));
-    for (int i = 1; i <= 5; ++i)
-        PopupMenu1->addAction("None")->setObjectName(QString("None%1").arg(i));
-    PopupMenu1->addAction("Do Not UpLoad")->setObjectName("DoNotUpLoad1");
+    rebuildSiteEntries();
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName("PopupMenu2");
@@ -200,12 +196,17 @@ void TForm1::connectHandlers() {
         {Button8, &TForm1::btnNext2Click},      {btnNext2, &TForm1::btnNext2Click},
         {btnAbortFTP, &TForm1::btnAbortFTPClick}, {btnHelp, &TForm1::btnHelpClick},
         {btnBuyNow, &TForm1::btnBuyNowClick},
+        {btnAddFTPInfo, &TForm1::btnAddFTPInfoClick}, {btnSaveftplist, &TForm1::btnSaveftplistClick},
+        {btnloadftplist, &TForm1::btnloadftplistClick}, {btnMain, &TForm1::btnMainClick},
+        {btnwritepwq, &TForm1::btnwritepwqClick}, {btnldpwq2, &TForm1::btnldpwq2Click},
+        {btnDownload, &TForm1::btnDownloadClick}, {btnReBuild, &TForm1::btnReBuildClick},
     };
     for (const auto& [control, handler] : clicks)
         connect(control, &QPushButton::clicked, this, guarded(handler));
     connect(sdl, &QSpinBox::valueChanged, this, guarded(&TForm1::sdlChange));
     connect(splitnumber, &QSpinBox::valueChanged, this, guarded(&TForm1::splitnumberChange));
     connect(cbenableoptions, &QCheckBox::toggled, this, guarded(&TForm1::cbenableoptionsClick));
+    connectDragAndDrop();
 }
 
 void TForm1::Open1Click() {
@@ -236,27 +237,6 @@ void TForm1::btnNext2Click() {
         PageControl1->setCurrentIndex(page + 1);
 }
 
-void TForm1::btnLoadpwqClick() {
-    m_stopFlag = false;
-    QString path;
-    if (!m_firstArgument.isEmpty() && !m_commandLineFlag) {
-        path = m_firstArgument;
-        m_commandLineFlag = true;
-    } else {
-        path = m_prompt.openFile(OpenDialogpwq);
-        if (path.isEmpty())
-            return;
-    }
-    openManifestFile(path);
-}
-
-// Reading the file into the manifest lines and running Check and fill is the gather
-// side's work; it takes the chosen path here.
-void TForm1::openManifestFile(const QString& path) {
-    m_manifestPath = path;
-    emit manifestFileChosen(path);
-}
-
 int TForm1::helpContext(const QWidget* control) const {
     for (const QWidget* w = control; w; w = w->parentWidget()) {
         const QVariant context = w->property(kHelpContextProperty);
@@ -283,6 +263,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    if (dragAndDropEvent(watched, event))
+        return true;
     if (watched == imgdicon && event->type() == QEvent::MouseMove)
         guard([this] { imgdiconMouseMove(); });
     if (event->type() == QEvent::MouseButtonRelease && (watched == Label14 || watched == Label15))

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "common/manifest_format.h"
 #include "common/user_prompt.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QStringList>
 #include <QUrl>
 #include <exception>
@@ -58,7 +60,7 @@ public:
     TextTable* uploadTable() const { return m_uploadTable; }
     TextLog* ftpLog() const { return m_ftpLog; }
     TextLog* httpLog() const { return m_httpLog; }
-    QStringList mempwq;  // lines of the current manifest, written or read
+    ManifestLines mempwq;  // lines of the current manifest, written or read
 
     // Help context of a control: 2 for the controls the Options section of the help
     // explains, 1 for everything else.
@@ -88,6 +90,24 @@ public:
     void Display(const QString& msg);
     void Clear1Click();
     void OpeninLargeWindow1Click();
+    // Page 3: the site list.
+    void btnAddFTPInfoClick();
+    void lvftpinfoDblClick();
+    void btnSaveftplistClick();
+    void btnloadftplistClick();
+    // Only rows dragged out of the upload table may be dropped on the site list.
+    bool lvftpinfoDragOver(const QObject* source) const;
+    void lvftpinfoDragDrop();
+    // Page 4: the upload table's popup menu (m1Click .. None5Click and the entries past
+    // the tenth are `siteEntryClick` with their index) and the manifest.
+    void siteEntryClick(int entry);
+    void DoNotUpLoad1Click();
+    void btnMainClick();
+    void btnwritepwqClick();
+    // Page 1: gathering.
+    void btnldpwq2Click();
+    void btnDownloadClick();
+    void btnReBuildClick();
 
     // Hands a text (document path or URL) to the desktop's default handler.
     void RunShell(const QUrl& target);
@@ -182,10 +202,6 @@ public:
     // Beneath the tab control, never seen.
     QPushButton* btnReBuild = nullptr;
 
-signals:
-    // A manifest file was chosen by Open/Download and handed to the loader.
-    void manifestFileChosen(const QString& path);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -202,6 +218,9 @@ private:
     void buildPage5(QWidget* page);
     void buildPage6(QWidget* page);
     void connectHandlers();
+    void connectDragAndDrop();
+    void rebuildSiteEntries();
+    bool dragAndDropEvent(QObject* watched, QEvent* event);
     void openManifestFile(const QString& path);
     void showSplitLabels(const QString& sourcePath);
 
@@ -237,4 +256,6 @@ private:
     TextLog* m_ftpLog = nullptr;
     TextLog* m_httpLog = nullptr;
     TFormLargeFTP* m_largeFtpWindow = nullptr;
+    // Where the mouse went down on the upload table: a drag starts once it moves away.
+    QPoint m_dragStart;
 };

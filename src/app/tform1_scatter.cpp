@@ -1,18 +1,11 @@
 // Page 2, "Make Parcelwick Files Part 1": choosing the source, sizing and splitting.
 #include "app/limit_spin_box.h"
 #include "app/tform1.h"
+#include "scatter/split_warning.h"
 #include "scatter/splitter.h"
 
 #include <QLabel>
 #include <QLineEdit>
-
-namespace {
-
-const char* const kContentWarning =
-    "Parcelwick condemns the distribution of child pornography. All violations will be reported to the Federal "
-    "Authorities in your country.";
-
-}  // namespace
 
 void TForm1::Button1Click() {
     const QString path = m_prompt.openFile(OpenDialog1);
@@ -24,8 +17,9 @@ void TForm1::Button1Click() {
         lbcrc->setText(SourceCrcLabel(path));
     }
     // Also after a cancel: the path already in the box is looked at again.
-    if (Edit1->text().toLower().contains("lolita"))
-        m_prompt.information(kContentWarning);
+    const QString warning = ContentWarning(Edit1->text());
+    if (!warning.isEmpty())
+        m_prompt.information(warning);
 }
 
 void TForm1::splitnumberChange() { showSplitLabels(Edit1->text()); }

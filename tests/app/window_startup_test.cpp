@@ -271,31 +271,6 @@ TEST_F(WindowTest, BrowserIsSentToTheShippedStartPage) {
     EXPECT_EQ(control<QWebEngineView>("WebBrowser1")->url(), start);
 }
 
-TEST_F(WindowTest, ArgumentIsOpenedWithoutDialogThenLaterOpensAskWithPwqFilter) {
-    open("/tmp/given.pwq");
-    EXPECT_EQ(form().manifestPath(), "/tmp/given.pwq");
-    EXPECT_TRUE(form().commandLineFlag());
-    EXPECT_TRUE(m_prompt.shown().isEmpty());
-
-    QStringList chosen;
-    QObject::connect(&form(), &TForm1::manifestFileChosen, [&](const QString& path) { chosen << path; });
-    m_prompt.answerOpenFile("/tmp/second.pwq");
-    form().btnLoadpwq->click();
-    ASSERT_EQ(m_prompt.shown().size(), 1);
-    EXPECT_EQ(m_prompt.shown()[0].kind, ScriptedPrompt::Kind::OpenFile);
-    EXPECT_EQ(m_prompt.shown()[0].dialog.filter, "pwq (*.pwq)");
-    ASSERT_EQ(chosen.size(), 1);
-    EXPECT_EQ(chosen[0], "/tmp/second.pwq");
-
-    // File > Open goes to page 1 and asks again; a cancel changes nothing.
-    form().PageControl1->setCurrentIndex(3);
-    form().findChild<QAction*>("Open1")->trigger();
-    EXPECT_EQ(form().PageControl1->currentIndex(), 0);
-    EXPECT_EQ(m_prompt.shown().size(), 2);
-    EXPECT_EQ(form().manifestPath(), "/tmp/second.pwq");
-    EXPECT_EQ(chosen.size(), 1);
-}
-
 TEST_F(WindowTest, WithoutArgumentOpenAlwaysAsks) {
     open();
     form().btnLoadpwq->click();
