@@ -1,33 +1,14 @@
 // parcelwick-cli crc, run as a program on real files.
+#include "support/cli_runner.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;  // std::string, so that a failure prints readable text
-    std::string err;
-};
-
 CliRun runCli(const QStringList& args, const QString& workingDirectory = QString()) {
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
-    process.start(PW_BIN_DIR "/parcelwick-cli", args);
-    CliRun run;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
-        ADD_FAILURE() << "parcelwick-cli did not finish normally";
-        process.kill();
-        process.waitForFinished(5000);
-        return run;
-    }
-    run.status = process.exitCode();
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
+    return RunCli(args, {.workingDirectory = workingDirectory});
 }
 
 class CliCrc : public testing::Test {
@@ -51,8 +32,8 @@ TEST_F(CliCrc, OneLinePerFileWithThePathAsGiven) {
     // A relative path comes back as typed, not resolved.
     const CliRun run = runCli({"crc", QString::fromStdString(check), QString::fromStdString(zero), "./empty"}, m_dir.path());
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "CBF43926  " + check + "\nD202EF8D  " + zero + "\n00000000  ./empty\n");
+    EXPECT_EQ(run.err.toStdString(), "");
+    EXPECT_EQ(run.out.toStdString(), "CBF43926  " + check + "\nD202EF8D  " + zero + "\n00000000  ./empty\n");
 }
 
 TEST_F(CliCrc, UnreadableFileIsReportedAndTheOthersStillPrinted) {
@@ -63,21 +44,21 @@ TEST_F(CliCrc, UnreadableFileIsReportedAndTheOthersStillPrinted) {
     const CliRun run = runCli({"crc", QString::fromStdString(check), QString::fromStdString(missing), QString::fromStdString(folder),
                                QString::fromStdString(zero)});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "CBF43926  " + check + "\nD202EF8D  " + zero + "\n");
-    EXPECT_EQ(run.err, "parcelwick-cli: cannot read " + missing + "\nparcelwick-cli: cannot read " + folder + "\n");
+    EXPECT_EQ(run.out.toStdString(), "CBF43926  " + check + "\nD202EF8D  " + zero + "\n");
+    EXPECT_EQ(run.err.toStdString(), "parcelwick-cli: cannot read " + missing + "\nparcelwick-cli: cannot read " + folder + "\n");
 }
 
 TEST(CliCrcUsage, NoFileIsAUsageError) {
     const CliRun run = runCli({"crc"});
     EXPECT_NE(run.status, 0);
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("usage: parcelwick-cli crc FILE..."), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.toStdString(), "");
+    EXPECT_TRUE(run.err.contains("usage: parcelwick-cli crc FILE...")) << run.err.toStdString();
 }
 
 TEST(CliCrcUsage, HelpPrintsUsage) {
     const CliRun run = runCli({"crc", "--help"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out.rfind("usage: parcelwick-cli crc FILE...", 0), 0u) << run.out;
+    EXPECT_TRUE(run.out.startsWith("usage: parcelwick-cli crc FILE...")) << run.out.toStdString();
 }
 
 }  // namespace

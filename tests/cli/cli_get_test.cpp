@@ -1,32 +1,16 @@
 // parcelwick-cli get against nginx: the body byte-identical in a file, the status line
 // on standard error, the exit status by the status code.
+#include "support/cli_runner.h"
 #include "support/nginx_server.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-};
-
-CliRun runCli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), args);
-    CliRun r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+CliRun runCli(const QStringList& args) { return RunCli(args); }
 
 class CliGetTest : public ::testing::Test {
 protected:
@@ -51,7 +35,7 @@ TEST_F(CliGetTest, BodyToFileAndStatusToStderr) {
     for (const char* path : {"/part.001", "/old"}) {
         const QString file = m_out.filePath("got");
         const CliRun r = runCli({"get", m_server->url(path), "-o", file});
-        EXPECT_EQ(r.exitCode, 0) << path << qPrintable(r.err);
+        EXPECT_EQ(r.status, 0) << path << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("200 OK\n")) << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("Content-Length: 300000\n")) << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("Content-Type: application/octet-stream\n")) << qPrintable(r.err);
@@ -63,17 +47,17 @@ TEST_F(CliGetTest, BodyToFileAndStatusToStderr) {
 
 TEST_F(CliGetTest, BodyToStdoutWithoutFile) {
     const CliRun r = runCli({"get", m_server->url("/part.001")});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out == m_content) << r.out.size();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.outBytes == m_content) << r.outBytes.size();
 }
 
 TEST_F(CliGetTest, FailuresExitWithOne) {
     const CliRun missing = runCli({"get", m_server->url("/nothing.here"), "-o", m_out.filePath("x")});
-    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains("404 Not Found")) << qPrintable(missing.err);
 
     const CliRun refused = runCli({"get", "http://127.0.0.1:1/x", "-o", m_out.filePath("y")});
-    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("Connection refused (Error #10061)")) << qPrintable(refused.err);
 }
 

@@ -13,7 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include "support/cli_runner.h"
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -85,26 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
         return n.replace(' ', '_').toStdString();
     });
 
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 class CliManifest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
-    CliRun run(const QStringList& args) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", m_dir.filePath("home"));
-        process.setProcessEnvironment(env);
-        process.start(QString(PW_BIN_DIR) + "/parcelwick-cli", args);
-        EXPECT_TRUE(process.waitForFinished(60000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-    }
+    CliRun run(const QStringList& args) { return RunCli(args, {.home = m_dir.filePath("home")}); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;

@@ -2,6 +2,7 @@
 #include "common/user_error.h"
 #include "scatter/splitter.h"
 #include "scatter/upload_table.h"
+#include "support/cli_runner.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,27 +12,12 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 class CliSplit : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     // HOME points into the test's folder, so the default save path lies there too.
-    CliRun run(const QStringList& args) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", m_dir.filePath("home"));
-        process.setProcessEnvironment(env);
-        process.start(QString(PW_BIN_DIR) + "/parcelwick-cli", QStringList{"split"} + args);
-        EXPECT_TRUE(process.waitForFinished(30000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-    }
+    CliRun run(const QStringList& args) { return RunCli(QStringList{"split"} + args, {.home = m_dir.filePath("home")}); }
     QString makeSource(const QString& name, const QByteArray& bytes) {
         QFile f(m_dir.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
