@@ -12,6 +12,9 @@ void BindTableView(QTreeView* view, TextTable* table) {
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
+    // Part paths and URLs share their start and differ at the end (movie1.bin,
+    // movie2.bin): a cut in the middle keeps the part that tells the rows apart.
+    view->setTextElideMode(Qt::ElideMiddle);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->header()->setStretchLastSection(false);
     const QList<TextColumn>& columns = table->columns();
