@@ -7,8 +7,8 @@
 #include <QTreeView>
 #include <algorithm>
 
-void BindTableView(QTreeView* view, TextTable* table) {
-    view->setModel(table);
+void BindTableView(QTreeView* view, TextTable* table, QAbstractItemModel* shown) {
+    view->setModel(shown ? shown : table);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);

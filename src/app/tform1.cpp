@@ -2,6 +2,7 @@
 
 #include "app/limit_spin_box.h"
 #include "app/log_pane.h"
+#include "app/row_drag_model.h"
 #include "app/table_view_binding.h"
 #include "common/save_path.h"
 #include "common/text_log.h"
@@ -37,6 +38,8 @@ const char* const kStartPageName = "parcelwick-start.html";
 const char* const kHelpContextProperty = "helpContext";
 // The anchor of the help file's Options section (help context 2).
 const char* const kOptionsAnchor = "options";
+// What a drag out of the upload table carries: only that it is one.
+const char* const kUploadRowsMime = "application/x-parcelwick-upload-rows";
 
 void popupAt(QMenu* menu, QWidget* owner, const QPoint& pos) {
     if (auto* view = qobject_cast<QAbstractScrollArea*>(owner))
@@ -104,7 +107,8 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     buildPage6(pages[5]);
     BindTableView(lvdl, m_downloadTable);
     BindTableView(lvftpinfo, m_siteList);
-    BindTableView(lvfiles, m_uploadTable);
+    // Rows of the upload table may be dragged onto the site list.
+    BindTableView(lvfiles, m_uploadTable, new RowDragModel(m_uploadTable, kUploadRowsMime, this));
     BindLogPane(Memo1, m_ftpLog);
     BindLogPane(httpmemo, m_httpLog);
 
@@ -263,7 +267,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (dragAndDropEvent(watched, event))
+    if (siteListEvent(watched, event))
         return true;
     if (watched == imgdicon && event->type() == QEvent::MouseMove)
         guard([this] { imgdiconMouseMove(); });

@@ -4,7 +4,6 @@
 #include "common/user_prompt.h"
 
 #include <QMainWindow>
-#include <QPoint>
 #include <QStringList>
 #include <QUrl>
 #include <exception>
@@ -220,7 +219,7 @@ private:
     void connectHandlers();
     void connectDragAndDrop();
     void rebuildSiteEntries();
-    bool dragAndDropEvent(QObject* watched, QEvent* event);
+    bool siteListEvent(QObject* watched, QEvent* event);
     void openManifestFile(const QString& path);
     void showSplitLabels(const QString& sourcePath);
 
@@ -256,6 +255,4 @@ private:
     TextLog* m_ftpLog = nullptr;
     TextLog* m_httpLog = nullptr;
     TFormLargeFTP* m_largeFtpWindow = nullptr;
-    // Where the mouse went down on the upload table: a drag starts once it moves away.
-    QPoint m_dragStart;
 };

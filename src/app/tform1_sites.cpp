@@ -6,22 +6,10 @@
 #include "scatter/site_list.h"
 #include "scatter/site_list_file.h"
 
-#include <QApplication>
-#include <QDrag>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QTreeView>
-
-namespace {
-
-// What a drag out of the upload table carries: nothing but the fact that it is one;
-// the drop reads the selections of the two views.
-const char* const kUploadRowsMime = "application/x-parcelwick-upload-rows";
-
-}  // namespace
 
 void TForm1::btnAddFTPInfoClick() {
     AddSite(*m_siteList, {edtftpsite->text(), edtusername->text(), edtpassword->text(), edtWebSite->text()},
@@ -70,30 +58,15 @@ void TForm1::rebuildSiteEntries() {
 }
 
 void TForm1::connectDragAndDrop() {
+    lvfiles->setDragEnabled(true);
+    lvfiles->setDragDropMode(QAbstractItemView::DragOnly);
     lvftpinfo->setAcceptDrops(true);
     lvftpinfo->viewport()->setAcceptDrops(true);
 }
 
-// The upload table's model has no drag support of its own, so the window starts the
-// drag; the site list takes it only from there. Returns true for an event it consumed.
-bool TForm1::dragAndDropEvent(QObject* watched, QEvent* event) {
-    if (watched == lvfiles->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress)
-            m_dragStart = static_cast<QMouseEvent*>(event)->position().toPoint();
-        if (event->type() == QEvent::MouseMove) {
-            const auto* move = static_cast<QMouseEvent*>(event);
-            if ((move->buttons() & Qt::LeftButton) && !SelectedRows(lvfiles).isEmpty() &&
-                (move->position().toPoint() - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
-                auto* drag = new QDrag(lvfiles);
-                auto* mime = new QMimeData;
-                mime->setData(kUploadRowsMime, QByteArray());
-                drag->setMimeData(mime);
-                drag->exec(Qt::CopyAction);
-                return true;
-            }
-        }
-        return false;
-    }
+// Double-clicks and drops on the site list. Its own drop handling would insert the rows
+// into its model; the window decides instead. Returns true for an event it consumed.
+bool TForm1::siteListEvent(QObject* watched, QEvent* event) {
     if (watched != lvftpinfo->viewport())
         return false;
     switch (event->type()) {

@@ -49,7 +49,7 @@ protected:
     void assign(const QList<int>& rows, const char* entry) {
         form().lvfiles->clearSelection();
         for (int r : rows)
-            form().lvfiles->selectionModel()->select(form().uploadTable()->index(r, 0),
+            form().lvfiles->selectionModel()->select(form().lvfiles->model()->index(r, 0),
                                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
         form().findChild<QAction*>(entry)->trigger();
     }

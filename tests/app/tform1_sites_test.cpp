@@ -197,6 +197,10 @@ TEST_F(SitesWindowTest, MenuAssignsSitesAndDoNotUploadToTheSelectedRows) {
 TEST_F(SitesWindowTest, OnlyUploadRowsMayBeDroppedAndTheDropNamesTheSelectedSite) {
     addSite("ftp.a.example", "a", "pa", "http://a.example/");
     addSite("ftp.b.example", "b", "pb", "http://b.example/");
+    split();
+    EXPECT_TRUE(form().lvfiles->dragEnabled());
+    EXPECT_TRUE(form().lvfiles->model()->flags(form().lvfiles->model()->index(0, 0)) & Qt::ItemIsDragEnabled);
+    EXPECT_FALSE(form().lvftpinfo->dragEnabled());
     EXPECT_TRUE(form().lvftpinfo->viewport()->acceptDrops());
     EXPECT_TRUE(form().lvftpinfoDragOver(form().lvfiles));
     EXPECT_FALSE(form().lvftpinfoDragOver(form().lvftpinfo));
