@@ -69,10 +69,6 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     StallTimer->setObjectName("StallTimer");
     StallTimer->setInterval(1000);
     OpenDialog1 = {};
-    OpenDialogpwq.filter = "pwq (*.pwq)";
-    SaveDialogpwq.filter = "PWQ (*.pwq)";
-    SaveDialogpwq.title = "Save PWQ file as:";
-    SaveDialogpwq.defaultExtension = "pwq";
     SaveDialogftplist = {};
 
     auto* client = new QWidget(this);

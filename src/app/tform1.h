@@ -111,10 +111,9 @@ public:
     // Hands a text (document path or URL) to the desktop's default handler.
     void RunShell(const QUrl& target);
 
-    // Non-visual components: the dialogs are the settings the prompt is asked with.
+    // Non-visual components: the dialogs are the settings the prompt is asked with
+    // (the manifest dialogs belong to the core: ChooseManifestPath, WritePwqDialog).
     UserPrompt::FileDialog OpenDialog1;
-    UserPrompt::FileDialog OpenDialogpwq;
-    UserPrompt::FileDialog SaveDialogpwq;
     UserPrompt::FileDialog SaveDialogftplist;
     QTimer* StallTimer = nullptr;
     QMenu* PopupMenu1 = nullptr;

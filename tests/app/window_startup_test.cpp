@@ -258,10 +258,6 @@ TEST_F(WindowTest, StartUpStateWithoutArgument) {
     EXPECT_EQ(form().StallTimer->interval(), 1000);
     EXPECT_TRUE(form().manifestPath().isEmpty());
     EXPECT_TRUE(m_prompt.shown().isEmpty());
-    EXPECT_EQ(form().OpenDialogpwq.filter, "pwq (*.pwq)");
-    EXPECT_EQ(form().SaveDialogpwq.filter, "PWQ (*.pwq)");
-    EXPECT_EQ(form().SaveDialogpwq.defaultExtension, "pwq");
-    EXPECT_EQ(form().SaveDialogpwq.title, "Save PWQ file as:");
     EXPECT_TRUE(form().OpenDialog1.filter.isEmpty());
 }
 
