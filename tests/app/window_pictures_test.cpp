@@ -1,5 +1,6 @@
 // Pictures of every page, for a person to look at: each page is grabbed into a PNG in a
-// temporary folder whose path is printed. The test checks only what a picture can
+// temporary folder whose path is printed (kept after the run when PW_KEEP_PAGE_PICTURES
+// is set, removed otherwise). The test checks only what a picture can
 // show without eyes: every shown control of a page lies inside the window.
 #include "window_fixture.h"
 
@@ -13,7 +14,7 @@
 TEST_F(WindowTest, EveryPageGrabsAndItsControlsFitTheWindow) {
     open();
     QTemporaryDir dir(QDir::tempPath() + "/parcelwick-pages-XXXXXX");
-    dir.setAutoRemove(false);
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("PW_KEEP_PAGE_PICTURES"));
     ASSERT_TRUE(dir.isValid());
     form().show();
     QTabBar* tabs = form().PageControl1->tabBar();
