@@ -1,5 +1,6 @@
 // FileCrc32: the CRC-32 of a whole file, read in bounded chunks through one buffer.
 #include "crc/crc32.h"
+#include "common/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,22 +14,6 @@ namespace {
 // Large enough that the read calls cost little, small enough to stay in the cache
 // between the read and the CRC pass, and memory stays flat whatever the file size.
 constexpr std::size_t kChunkSize = 1u << 20;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        // A failed close cannot change a CRC already computed: ignored on purpose.
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Fills the whole buffer unless the file ends first; false on a read error.
 bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got) {
@@ -52,7 +37,7 @@ bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got
 bool FileCrc32(const std::filesystem::path& path, uint32_t& crc) {
     // O_NONBLOCK: opening a FIFO must not hang waiting for a writer; a plain read-only
     // open takes no lock, so a writer of the same file is not shut out.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0)
         return false;
     struct stat info {};

@@ -1,5 +1,6 @@
 #include "scatter/split_reader.h"
 
+#include "common/unique_fd.h"
 #include "common/user_error.h"
 #include "crc/crc32.h"
 #include "scatter/split_source.h"
@@ -23,20 +24,6 @@ QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(er
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Closes a descriptor on every way out of a scope unless released.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : m_fd(fd) {}
-    ~FdGuard() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 }  // namespace
 
 SplitReader::SplitReader(const QString& sourcePath) : m_path(sourcePath) {
@@ -44,7 +31,7 @@ SplitReader::SplitReader(const QString& sourcePath) : m_path(sourcePath) {
     m_fd = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0)
         throw UserError("Cannot open " + sourcePath + ": " + systemReason(errno));
-    FdGuard guard(m_fd);
+    UniqueFd guard(m_fd);
     if (::fstat(m_fd, &m_info) != 0)
         throw UserError("Cannot read " + sourcePath + ": " + systemReason(errno));
     const QString problem = OrdinaryFileProblem(sourcePath, m_info);
@@ -68,7 +55,7 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
                            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (out < 0)
         throw UserError("Cannot create " + partPath + ": " + systemReason(errno));
-    FdGuard guard(out);
+    UniqueFd guard(out);
     struct stat info {};
     if (::fstat(out, &info) != 0)
         throw UserError("Cannot write " + partPath + ": " + systemReason(errno));
