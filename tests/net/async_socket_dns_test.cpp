@@ -1,6 +1,7 @@
 // Name lookups of TAsyncSocket: numeric, by name through the platform resolver,
 // failing, cancelled and refused.
 #include "net/async_socket.h"
+#include "support/event_wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,25 +13,6 @@
 #include <functional>
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick; // wakes the blocking wait so that the deadline is seen
-    tick.start(20);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void runLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 struct Lookup {
     std::vector<int> errors;

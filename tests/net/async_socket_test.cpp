@@ -1,6 +1,7 @@
 // TAsyncSocket against real loopback connections: a blocking POSIX peer in a thread,
 // or a second TAsyncSocket listening. Every wait is bounded and runs the event loop.
 #include "net/async_socket.h"
+#include "support/event_wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,25 +21,6 @@
 #include <vector>
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick; // wakes the blocking wait so that the deadline is seen
-    tick.start(20);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void runLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 QByteArray randomBytes(qint64 n) {
     QByteArray b(n, Qt::Uninitialized);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/http_client.h"
+#include "support/event_wait.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -10,28 +11,9 @@
 
 #include <functional>
 
-// Runs the event loop until the predicate holds or the time is up; true when it held.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start(2);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        loop.exec();
-    }
-    return true;
-}
-
 // Lets the event loop run for a bounded time, so that an event that must not come has
 // had its chance.
-inline void settle(int ms = 100) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+inline void settle(int ms = 100) { runLoopFor(ms); }
 
 // A client with every event recorded in order and the body collected in memory.
 struct ClientHarness {
