@@ -1,5 +1,6 @@
 #include "gather/part_joiner.h"
 
+#include "common/system_error.h"
 #include "common/unique_fd.h"
 #include "crc/crc32.h"
 
@@ -19,10 +20,6 @@ namespace {
 constexpr std::size_t BufferBytes = 256 * 1024;
 // One in-kernel copy call moves at most this much, so a stop request is seen soon.
 constexpr std::size_t KernelCopyBytes = 64 * 1024 * 1024;
-
-QString SystemError(const QString& what, const QString& path, int error) {
-    return what + path + ": " + QString::fromLocal8Bit(std::strerror(error));
-}
 
 bool WriteAll(int fd, const char* data, std::size_t size, int& error) {
     while (size > 0) {

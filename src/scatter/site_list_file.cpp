@@ -1,5 +1,6 @@
 #include "scatter/site_list_file.h"
 
+#include "common/system_error.h"
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "scatter/site_list_table.h"
@@ -13,10 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString SystemError(const QString& what, const QString& path, int error) {
-    return what + path + ": " + QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Lines as a text-file reader sees them: a final line break ends the last line and
 // adds no empty line after it, but an empty line before the end is a line.

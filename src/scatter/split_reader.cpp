@@ -1,5 +1,6 @@
 #include "scatter/split_reader.h"
 
+#include "common/system_error.h"
 #include "common/unique_fd.h"
 #include "common/user_error.h"
 #include "crc/crc32.h"
@@ -20,8 +21,6 @@ namespace {
 // source: 64-256 KiB copy about twice as fast as 1 MiB (bench/split.sh).
 constexpr qint64 BufferSize = 256 * 1024;
 
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 }  // namespace
@@ -30,10 +29,10 @@ SplitReader::SplitReader(const QString& sourcePath) : m_path(sourcePath) {
     // O_NONBLOCK: a path swapped for a pipe since it was inspected must not hang here.
     m_fd = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0)
-        throw UserError("Cannot open " + sourcePath + ": " + systemReason(errno));
+        throw UserError("Cannot open " + sourcePath + ": " + SystemReason(errno));
     UniqueFd guard(m_fd);
     if (::fstat(m_fd, &m_info) != 0)
-        throw UserError("Cannot read " + sourcePath + ": " + systemReason(errno));
+        throw UserError("Cannot read " + sourcePath + ": " + SystemReason(errno));
     const QString problem = OrdinaryFileProblem(sourcePath, m_info);
     if (!problem.isEmpty())
         throw UserError("Cannot split " + sourcePath + ": " + problem);
@@ -54,17 +53,17 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
     const int out = ::open(QFile::encodeName(partPath).constData(),
                            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (out < 0)
-        throw UserError("Cannot create " + partPath + ": " + systemReason(errno));
+        throw UserError("Cannot create " + partPath + ": " + SystemReason(errno));
     UniqueFd guard(out);
     struct stat info {};
     if (::fstat(out, &info) != 0)
-        throw UserError("Cannot write " + partPath + ": " + systemReason(errno));
+        throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
     if (sameFile(info, m_info))
         throw UserError("Cannot write " + partPath + ": it is the source file itself");
     if (!S_ISREG(info.st_mode))
         throw UserError("Cannot write " + partPath + ": it is not a regular file");
     if (::ftruncate(out, 0) != 0)
-        throw UserError("Cannot write " + partPath + ": " + systemReason(errno));
+        throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
 
     uint32_t crc = 0xFFFFFFFFu;
     for (qint64 left = size; left > 0;) {
@@ -72,7 +71,7 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw UserError("Cannot read " + m_path + ": " + systemReason(errno));
+            throw UserError("Cannot read " + m_path + ": " + SystemReason(errno));
         if (got == 0)
             throw UserError("Cannot read " + m_path + ": the file ended early; it became shorter during the split");
         crc = Crc32Update(crc, m_buffer.get(), static_cast<size_t>(got));
@@ -81,7 +80,7 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
     }
     // close() is where a network file system reports a failed write.
     if (::close(guard.release()) != 0)
-        throw UserError("Cannot write " + partPath + ": " + systemReason(errno));
+        throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
     return ~crc;
 }
 
@@ -91,7 +90,7 @@ void SplitReader::writeAll(int fd, const QString& partPath, const char* data, qi
         if (put < 0 && errno == EINTR)
             continue;
         if (put < 0)
-            throw UserError("Cannot write " + partPath + ": " + systemReason(errno));
+            throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
         data += put;
         size -= put;
     }

@@ -1,5 +1,7 @@
 #include "scatter/split_source.h"
 
+#include "common/system_error.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -23,7 +25,7 @@ OrdinaryFile InspectOrdinaryFile(const QString& path) {
         return {-1, "no file named"};
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return {-1, QString::fromLocal8Bit(std::strerror(errno))};
+        return {-1, SystemReason(errno)};
     QString problem = OrdinaryFileProblem(path, info);
     if (!problem.isEmpty())
         return {-1, problem};
