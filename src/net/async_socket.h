@@ -273,6 +273,10 @@ private:
     void onReadReady();
     void onWriteReady();
     void onHangupReady();
+    // The common start of a forward and a reverse lookup: an empty text is refused (raised
+    // and reported as WSAEINVAL); otherwise a lookup in progress is dropped and the results
+    // emptied. False when refused.
+    bool beginLookup(const QString& text);
     void startLookup(const QString& text, bool reverse);
     void lookupFinished(int lookupId);
 

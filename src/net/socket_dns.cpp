@@ -22,16 +22,22 @@ int lookupError(const QHostInfo& info) {
 
 } // namespace
 
-void TAsyncSocket::DnsLookup(const QString& hostName) {
-    const QString host = hostName.trimmed();
-    if (host.isEmpty()) {
+bool TAsyncSocket::beginLookup(const QString& text) {
+    if (text.isEmpty()) {
         RaiseException(QStringLiteral("DNS lookup: invalid host name."));
         fire(OnDnsLookupDone, quint16(WSAEINVAL));
-        return;
+        return false;
     }
     cancelLookupSilently();
     m_dnsResult.clear();
     m_dnsResultList.clear();
+    return true;
+}
+
+void TAsyncSocket::DnsLookup(const QString& hostName) {
+    const QString host = hostName.trimmed();
+    if (!beginLookup(host))
+        return;
     in_addr numeric{};
     const QByteArray latin = host.toLatin1();
     if (inet_aton(latin.constData(), &numeric) != 0) {
@@ -45,14 +51,8 @@ void TAsyncSocket::DnsLookup(const QString& hostName) {
 
 void TAsyncSocket::ReverseDnsLookup(const QString& hostAddr) {
     const QString addr = hostAddr.trimmed();
-    if (addr.isEmpty()) {
-        RaiseException(QStringLiteral("DNS lookup: invalid host name."));
-        fire(OnDnsLookupDone, quint16(WSAEINVAL));
+    if (!beginLookup(addr))
         return;
-    }
-    cancelLookupSilently();
-    m_dnsResult.clear();
-    m_dnsResultList.clear();
     in_addr numeric{};
     const QByteArray latin = addr.toLatin1();
     if (inet_aton(latin.constData(), &numeric) == 0) {
