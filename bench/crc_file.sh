@@ -10,16 +10,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-7}
 limit_kib=$((64 * 1024))
 
-cli=${1:-}
-if [[ -z "$cli" ]]; then
-  for candidate in "$top/build/normal/bin/parcelwick-cli" "$top/build/release/bin/parcelwick-cli"; do
-    if [[ -x "$candidate" ]]; then cli=$candidate; break; fi
-  done
-fi
-if [[ -z "$cli" || ! -x "$cli" ]]; then
-  echo "crc_file.sh: no parcelwick-cli found; pass its path or build build/normal first" >&2
-  exit 2
-fi
+source "$top/bench/find_cli.sh"
+find_cli "$top/bench" "${1:-}"
 python=/usr/bin/python3
 for tool in hyperfine "$python" /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "crc_file.sh: $tool is missing (scripts/setup installs it)" >&2; exit 2; }

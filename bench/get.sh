@@ -11,15 +11,10 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-cli=${1:-}
-if [[ -z $cli ]]; then
-    for candidate in "$here/../build/release/bin/parcelwick-cli" "$here/../build/normal/bin/parcelwick-cli"; do
-        [[ -x $candidate ]] && { cli=$candidate; break; }
-    done
-fi
+source "$here/find_cli.sh"
+find_cli "$here" "${1:-}"
 runs=${RUNS:-7}
 size_mib=${SIZE_MIB:-1024}
-[[ -x $cli ]] || { echo "no parcelwick-cli at $cli (give its path as the first argument)" >&2; exit 2; }
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed for the CPU figures" >&2; exit 2; }
 nginx=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
 [[ -n $nginx ]] || { echo "nginx is needed (scripts/setup installs nginx-light)" >&2; exit 2; }

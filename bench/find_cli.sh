@@ -1,0 +1,13 @@
+# Sourced by the benchmark scripts: sets $cli to the parcelwick-cli to measure, the
+# one given as the script's first argument or else the Release build, else the normal
+# one, and stops the script when there is none.
+find_cli() {
+    local bench_dir=$1 given=$2
+    cli=$given
+    if [[ -z $cli ]]; then
+        for candidate in "$bench_dir/../build/release/bin/parcelwick-cli" "$bench_dir/../build/normal/bin/parcelwick-cli"; do
+            [[ -x $candidate ]] && { cli=$candidate; break; }
+        done
+    fi
+    [[ -n $cli && -x $cli ]] || { echo "no parcelwick-cli found: give its path as the first argument, or build build/release" >&2; exit 2; }
+}
