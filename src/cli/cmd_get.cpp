@@ -2,7 +2,7 @@
 // a file or to standard output, the response's vital signs on standard error.
 #include "cli/cli_command.h"
 #include "net/async_socket.h"
-#include "net/http_client.h"
+#include "http/http_client.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

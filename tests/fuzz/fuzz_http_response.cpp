@@ -2,7 +2,7 @@
 // fuzzer chooses (its first bytes), then every read goes through the line buffer and the
 // header-line classifier the way the client feeds them. The lines and the body must be
 // the same as when the whole response arrives in one piece.
-#include "net/http_response_parser.h"
+#include "http/http_response_parser.h"
 
 #include <QList>
 

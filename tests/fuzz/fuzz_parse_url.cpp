@@ -1,5 +1,5 @@
 // ParseURL on any text: no crash, and the parts it returns are pieces of the input.
-#include "net/parse_url.h"
+#include "http/parse_url.h"
 
 #include <cstddef>
 #include <cstdint>

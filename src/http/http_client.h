@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/user_error.h"
-#include "net/http_response_parser.h"
+#include "http/http_response_parser.h"
 
 #include <QByteArray>
 #include <QDateTime>

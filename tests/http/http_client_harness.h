@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/http_client.h"
+#include "http/http_client.h"
 #include "support/event_wait.h"
 
 #include <QBuffer>

@@ -1,4 +1,4 @@
-#include "net/http_response_parser.h"
+#include "http/http_response_parser.h"
 
 #include <QList>
 #include <gtest/gtest.h>

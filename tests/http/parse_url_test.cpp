@@ -1,4 +1,4 @@
-#include "net/parse_url.h"
+#include "http/parse_url.h"
 
 #include <gtest/gtest.h>
 

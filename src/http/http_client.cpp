@@ -1,9 +1,9 @@
-#include "net/http_client.h"
+#include "http/http_client.h"
 
 #include "net/async_socket.h"
-#include "net/http_request.h"
+#include "http/http_request.h"
 #include "net/notification_target.h"
-#include "net/parse_url.h"
+#include "http/parse_url.h"
 #include "net/socket_error.h"
 
 #include <QCoreApplication>
