@@ -173,7 +173,10 @@ void TAsyncSocket::Listen() {
         return;
     if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin) != 0) {
         const int err = platformError();
-        // The handle is released before the report, so a raised error leaks nothing.
+        // The handle is released before the report, so a raised error leaks nothing; a
+        // socket that never connected has no session to close, so no OnSessionClosed
+        // comes before (or after) the error.
+        m_closeEventFired = true;
         Close();
         if (alive)
             SocketError(QStringLiteral("Bind"), err);

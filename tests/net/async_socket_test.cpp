@@ -516,6 +516,46 @@ TEST(AsyncSocketListen, AcceptAndDupCarryAConnectionBothWays) {
     EXPECT_EQ(served.State(), wsClosed);
 }
 
+// The FTP data listener relies on this order: a failed bind raises, and the socket,
+// which never had a session, reports no close for it, neither before nor after.
+TEST(AsyncSocketListen, ABindFailureRaisesWithoutASessionClose) {
+    TAsyncSocket first;
+    first.SetAddr("127.0.0.1");
+    first.SetPort("0");
+    first.SetProto("tcp");
+    first.Listen();
+    ASSERT_EQ(first.State(), wsListening);
+
+    TAsyncSocket second;
+    EventLog log;
+    log.attach(second);
+    second.SetAddr("127.0.0.1");
+    second.SetPort(first.GetXPort());
+    second.SetProto("tcp");
+    QString raised;
+    try {
+        second.Listen();
+    } catch (const ESocketException& e) {
+        raised = e.text();
+        log.lines.push_back("raised");
+    }
+    EXPECT_EQ(raised, "Error 10048 in function Bind\r\nAddress already in use");
+    EXPECT_EQ(second.State(), wsClosed);
+    EXPECT_EQ(second.LastError(), 10048);
+    runLoopFor(50);
+    EXPECT_EQ(log.closedCount, 0);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7->1", "state 1->7", "raised"})) << ::testing::PrintToString(log.lines);
+
+    // The same socket listens again once the port is free (a close resets its settings).
+    const QString port = first.GetXPort();
+    first.Close();
+    second.SetAddr("127.0.0.1");
+    second.SetPort(port);
+    second.SetProto("tcp");
+    second.Listen();
+    EXPECT_EQ(second.State(), wsListening);
+}
+
 TEST(AsyncSocketListen, DatagramSocketsExchangeAMessage) {
     TAsyncSocket receiver;
     receiver.SetAddr("127.0.0.1");
