@@ -1,0 +1,99 @@
+#include "cli/progress_line.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kRedrawMs = 100;
+
+}  // namespace
+
+ProgressLine::ProgressLine(const QString& label, qint64 total, bool quiet)
+    : m_label(label), m_total(total), m_active(!quiet && stderrIsTerminal()) {
+    m_clock.start();
+}
+
+ProgressLine::~ProgressLine() { finish(); }
+
+bool ProgressLine::stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void ProgressLine::setLabel(const QString& label) { m_label = label; }
+void ProgressLine::setTotal(qint64 total) { m_total = total; }
+
+void ProgressLine::update(qint64 done, const QString& extra) {
+    if (!m_active)
+        return;
+    const qint64 now = m_clock.elapsed();
+    // The last figure is always drawn, so a finished transfer shows its 100 %.
+    if (now - m_lastDrawMs < kRedrawMs && !(m_total >= 0 && done >= m_total))
+        return;
+    m_lastDrawMs = now;
+    draw(done, extra);
+}
+
+void ProgressLine::draw(qint64 done, const QString& extra) {
+    const double seconds = double(m_clock.elapsed()) / 1000.0;
+    const double rate = seconds > 0.2 ? double(done) / seconds : 0.0;
+    QString text = m_label + "  " + format(done, m_total, rate);
+    if (!extra.isEmpty())
+        text += "  " + extra;
+    const int width = int(text.size());
+    // Blanks over what a longer earlier line left behind.
+    if (width < m_lastWidth)
+        text += QString(m_lastWidth - width, ' ');
+    m_lastWidth = width;
+    std::fputs(("\r" + text).toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    m_drawn = true;
+}
+
+void ProgressLine::finish() {
+    if (!m_active || !m_drawn)
+        return;
+    std::fputs(("\r" + QString(m_lastWidth, ' ') + "\r").toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    m_drawn = false;
+    m_lastWidth = 0;
+}
+
+QString ProgressLine::formatBytes(qint64 bytes) {
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    double value = double(bytes);
+    int unit = 0;
+    while (value >= 1024.0 && unit < 5) {
+        value /= 1024.0;
+        ++unit;
+    }
+    if (unit == 0)
+        return QString::number(bytes) + " B";
+    return QString::number(value, 'f', value < 10 ? 2 : value < 100 ? 1 : 0) + ' ' + units[unit];
+}
+
+QString ProgressLine::formatDuration(qint64 seconds) {
+    if (seconds < 0)
+        return QStringLiteral("--:--");
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    if (h > 0)
+        return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QChar('0')).arg(s, 2, 10, QChar('0'));
+    return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QChar('0'));
+}
+
+QString ProgressLine::format(qint64 done, qint64 total, double bytesPerSecond) {
+    QString text = formatBytes(done);
+    if (total >= 0) {
+        text += " / " + formatBytes(total);
+        // Whole per cent, truncated; the product cannot overflow below 92 PB, and above
+        // it the divisor is taken apart instead.
+        const qint64 percent = total == 0 || done >= total      ? 100
+                               : done <= INT64_MAX / 100        ? done * 100 / total
+                                                                : done / (total / 100);
+        text += QStringLiteral("  %1%").arg(percent, 3);
+    }
+    if (bytesPerSecond > 0) {
+        text += "  " + formatBytes(qint64(bytesPerSecond)) + "/s";
+        if (total >= 0)
+            text += "  ETA " + formatDuration(done >= total ? 0 : qint64(double(total - done) / bytesPerSecond + 0.5));
+    }
+    return text;
+}
