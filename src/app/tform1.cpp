@@ -111,6 +111,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     buildMenus();
     buildPopupMenus();
     connectHandlers();
+    buildBrowser();
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     // F1 reaches the focused control first; watching the application lets the window
     // answer it for whichever of its controls has the focus.
