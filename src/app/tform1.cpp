@@ -128,7 +128,6 @@ void TForm1::FormCreate() {
     m_ftpAborted = false;
     m_helpFile = m_programFolder + kHelpFileName;
     m_liveDownloads.clear();
-    OpenDialog1.directory = m_programFolder;
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
     cbURL->setEditText(startPage().toString());
