@@ -23,6 +23,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -113,6 +115,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     connectHandlers();
     buildBrowser();
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
     // F1 reaches the focused control first; watching the application lets the window
     // answer it for whichever of its controls has the focus.
     qApp->installEventFilter(this);
