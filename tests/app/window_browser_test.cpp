@@ -57,6 +57,9 @@ protected:
                          });
     }
 
+    // The window goes before the fixture's own members that its signals reach.
+    void TearDown() override { m_form.reset(); }
+
     void write(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(QFileInfo(m_site.filePath(name)).path());
         QFile f(m_site.filePath(name));
