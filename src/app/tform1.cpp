@@ -23,6 +23,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -111,7 +113,9 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     buildMenus();
     buildPopupMenus();
     connectHandlers();
+    buildBrowser();
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
     // F1 reaches the focused control first; watching the application lets the window
     // answer it for whichever of its controls has the focus.
     qApp->installEventFilter(this);
@@ -127,7 +131,6 @@ void TForm1::FormCreate() {
     m_ftpAborted = false;
     m_helpFile = m_programFolder + kHelpFileName;
     m_liveDownloads.clear();
-    OpenDialog1.directory = m_programFolder;
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
     cbURL->setEditText(startPage().toString());

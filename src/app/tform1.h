@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <exception>
 
+class BrowserPanel;
 class LimitSpinBox;
 class QAction;
 class QCheckBox;
@@ -24,6 +25,7 @@ class QTimer;
 class QTreeView;
 class QWebEngineView;
 class TFormLargeFTP;
+class THttpClient;
 class TextLog;
 class TextTable;
 
@@ -107,6 +109,11 @@ public:
     void btnldpwq2Click();
     void btnDownloadClick();
     void btnReBuildClick();
+    // Page 5: the browser and its manifest links.
+    void SpeedButton2Click();
+    void WebBrowser1DownloadComplete();
+    void WebBrowser1BeforeNavigate2(const QUrl& target, bool& cancel);
+    void WebBrowser1ManifestLink(const QString& url);
 
     // Hands a text (document path or URL) to the desktop's default handler.
     void RunShell(const QUrl& target);
@@ -116,6 +123,7 @@ public:
     UserPrompt::FileDialog OpenDialog1;
     UserPrompt::FileDialog SaveDialogftplist;
     QTimer* StallTimer = nullptr;
+    THttpClient* HttpClient1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* PopupMenuFTP = nullptr;
@@ -217,6 +225,7 @@ private:
     void buildPage6(QWidget* page);
     void connectHandlers();
     void connectDragAndDrop();
+    void buildBrowser();
     void rebuildSiteEntries();
     bool siteListEvent(QObject* watched, QEvent* event);
     void openManifestFile(const QString& path);
@@ -254,4 +263,5 @@ private:
     TextLog* m_ftpLog = nullptr;
     TextLog* m_httpLog = nullptr;
     TFormLargeFTP* m_largeFtpWindow = nullptr;
+    BrowserPanel* m_browser = nullptr;
 };
