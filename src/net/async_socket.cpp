@@ -269,7 +269,7 @@ void TAsyncSocket::handleSelect(int events, int error) {
         if (!sameHandle())
             return;
         if (m_tls)
-            tlsNoteCloseNotify();
+            error = tlsClosingError(error);
         if (!m_closeEventFired) {
             m_closeEventFired = true;
             if (!fire(OnSessionClosed, quint16(error)))

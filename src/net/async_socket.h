@@ -378,6 +378,7 @@ private:
     qint64 tlsWaiting();
     void tlsConnectionFailed();
     void tlsNoteCloseNotify();
+    int tlsClosingError(int error);
     void tlsEnd(bool sendCloseNotify);
 
     // Fires one event; returns false when the handler destroyed this socket.

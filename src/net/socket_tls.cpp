@@ -100,8 +100,6 @@ void TAsyncSocket::tlsSelect(int events, int error) {
 void TAsyncSocket::tlsAdvanceHandshake() {
     for (;;) {
         const qint64 pulled = m_tls->failed() ? -1 : tlsPull();
-        if (pulled == -2)
-            m_tls->failWith(m_lastError, SocketErrorDesc(m_lastError));
         const TlsChannel::Result r = m_tls->handshake();
         const int sendError = tlsFlush();
         if (sendError > 0)
@@ -165,7 +163,12 @@ qint64 TAsyncSocket::tlsPull() {
     }
     if (err == EAGAIN || err == EWOULDBLOCK)
         return -1;
+    // The connection is broken (a reset): the kernel tells only once, so the session
+    // keeps it for the close event.
     m_lastError = WinsockErrorFromErrno(err);
+    m_tls->failWith(m_lastError, SocketErrorDesc(m_lastError));
+    if (m_tls->established())
+        tlsConnectionFailed();
     return -2;
 }
 
@@ -323,6 +326,11 @@ void TAsyncSocket::tlsConnectionFailed() {
         m_tlsClosePosted = true;
         postSelect(FdClose, m_tls->errorNumber());
     }
+}
+
+int TAsyncSocket::tlsClosingError(int error) {
+    tlsNoteCloseNotify();
+    return error == 0 && m_tls->failed() ? m_tls->errorNumber() : error;
 }
 
 void TAsyncSocket::tlsNoteCloseNotify() {
