@@ -309,7 +309,13 @@ qint64 TAsyncSocket::tlsRcvdCount() {
 }
 
 qint64 TAsyncSocket::tlsWaiting() {
-    if (m_tls->plainPending() > 0 || (m_tls->inPending() > 0 && !m_tls->failed()))
+    if (m_tls->plainPending() > 0)
+        return 1;
+    // After close_notify, a failure or the end of the connection OpenSSL takes nothing
+    // more: bytes still buffered would keep the read loop calling for nothing.
+    if (m_tls->closeNotifyReceived() || m_tls->failed() || m_tls->atEof())
+        return 0;
+    if (m_tls->inPending() > 0)
         return 1;
     int waiting = 0;
     if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {

@@ -185,7 +185,7 @@ TlsChannel::Result TlsChannel::afterError(int ret, bool handshaking) {
     QString reason = TakeOpenSslReason();
     if (reason.isEmpty())
         reason = m_eof ? QStringLiteral("connection closed by the server") : QStringLiteral("protocol error");
-    if (handshaking && !m_verifyError.isEmpty())
+    if (handshaking && m_verifyRefused)
         fail(TLS_ERR_CERTIFICATE, m_verifyError);
     else
         fail(handshaking ? TLS_ERR_HANDSHAKE : TLS_ERR_CONNECTION, reason);
@@ -222,6 +222,7 @@ int TlsChannel::verify(int preverifyOk, X509* leaf, int error) {
         m_peer.trustedByFingerprint = true;
         return 1;
     }
+    m_verifyRefused = true;
     return 0;
 }
 

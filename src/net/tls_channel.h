@@ -93,6 +93,7 @@ private:
     QByteArray m_pendingWrite;
     TTlsPeerInfo m_peer;
     QString m_verifyError;
+    bool m_verifyRefused = false;
     bool m_established = false;
     bool m_closeNotify = false;
     bool m_eof = false;

@@ -127,6 +127,7 @@ struct EndCase {
     const char* name;
     bool closeNotify;   // the server says close_notify
     bool holdOpen;      // and then waits for ours instead of closing
+    bool junkAfter;     // and sends bytes after it, which nobody may read
     bool reset;         // or breaks the connection off
     int closedError;    // of OnSessionClosed
     bool allBytes;      // every byte sent before the end is delivered
@@ -146,6 +147,8 @@ TEST_P(TlsSocketEnd, IsReportedOnceAfterTheLastByteWithCloseNotifyReadable) {
                          return c.reset();
                      if (row.closeNotify)
                          c.closeNotify();
+                     if (row.junkAfter)
+                         c.rawSend(QByteArray(100, 'x'));
                      if (row.holdOpen) {
                          c.readToEnd();
                          peerSawCloseNotify = c.closeNotifyReceived();
@@ -175,10 +178,11 @@ TEST_P(TlsSocketEnd, IsReportedOnceAfterTheLastByteWithCloseNotifyReadable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, TlsSocketEnd,
-                         ::testing::Values(EndCase{"CloseNotifyThenClose", true, false, false, 0, true},
-                                           EndCase{"CloseWithoutCloseNotify", false, false, false, 0, true},
-                                           EndCase{"CloseNotifyHeldOpen", true, true, false, 0, true},
-                                           EndCase{"Reset", false, false, true, WSAECONNRESET, false}),
+                         ::testing::Values(EndCase{"CloseNotifyThenClose", true, false, false, false, 0, true},
+                                           EndCase{"CloseWithoutCloseNotify", false, false, false, false, 0, true},
+                                           EndCase{"CloseNotifyHeldOpen", true, true, false, false, 0, true},
+                                           EndCase{"BytesAfterCloseNotify", true, true, true, false, 0, true},
+                                           EndCase{"Reset", false, false, false, true, WSAECONNRESET, false}),
                          [](const ::testing::TestParamInfo<EndCase>& p) { return std::string(p.param.name); });
 
 // ---- a server that stalls in the handshake ----
