@@ -16,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <netinet/in.h>
 
@@ -137,24 +138,33 @@ using TBgExceptionEvent = std::function<void(TAsyncSocket* sender, const std::ex
 // * Close sends close_notify before the FIN (Abort does not). When the peer ends, the
 //   close comes as for a plain socket; TlsCloseNotifyReceived() tells whether it said
 //   close_notify first (without it, a body shorter than announced is cut, not complete).
-//   A broken record ends the connection with OnSessionClosed(TLS_ERR_CONNECTION).
+//   A broken record ends the connection with OnSessionClosed(TLS_ERR_CONNECTION), a
+//   reset with OnSessionClosed(10054) as for a plain socket.
 // * Trust: the socket's TTlsContext (TTlsContext::Default() unless set) verifies the
 //   certificate against the system's CAs, the extra CA file, the host name, and the
 //   fingerprints trusted for TlsHostPort(); TlsPeer() shows the certificate after any
 //   handshake, refused or not, with protocol and cipher after a good one. The TLS
-//   settings stay across closes (like the event handlers); TlsPeer() and the texts
-//   describe the last handshake until the next one starts.
+//   settings stay across closes (like the event handlers: SetTls(false) before a plain
+//   Connect of a socket that ran TLS); TlsPeer() and the texts describe the last
+//   handshake until the next one starts. A resumed session sends no certificate:
+//   TlsPeer() then shows the one stored with the session.
 //
 // How the clients use it:
 //   HTTPS: SetTls(true); SetTlsServer(url host, port); Addr := DnsResult; Connect.
 //     Log TlsPeer().protocol/cipher in OnSessionConnected(0). On OnSessionClosed
 //     before the announced length, !TlsCloseNotifyReceived() is a short body.
-//   FTPS (explicit): after "234" to AUTH TLS, StartTls() on the control socket; on
-//     OnTlsHandshakeDone(0) send PBSZ 0 and PROT P. Each data socket calls
-//     TlsTakeSessionOf(control) first (servers demand the control's session there),
-//     then: passive, SetTls(true) before its Connect; active, StartTls() right after
-//     Dup of the accepted handle (we are still the TLS client). Close the data socket
-//     (close_notify) once OnDataSent follows the last block of an upload.
+//   FTPS (explicit): SetTlsServer(host, port) on the control socket; after "234" to
+//     AUTH TLS, StartTls() on it; on OnTlsHandshakeDone(0) send PBSZ 0 and PROT P
+//     (reading their replies also takes in the session tickets of TLS 1.3, which come
+//     after the handshake). Each data socket calls TlsTakeSessionOf(control) and
+//     SetTlsServer(control host, control port) first (servers demand the control's
+//     session there), then: passive, SetTls(true) before its Connect; active,
+//     StartTls() right after Dup of the accepted handle (we are still the TLS client).
+//     Close the data socket (close_notify) once OnDataSent follows the last block of
+//     an upload.
+//   A refused certificate (TLS_ERR_CERTIFICATE): show TlsPeer(); when the user trusts
+//     it, TlsContext()->TrustFingerprint(TlsHostPort(), TlsPeer().sha256) and connect
+//     again.
 class TAsyncSocket : public QObject {
 public:
     // Message offsets of the notification target.
@@ -366,6 +376,7 @@ private:
     int platformError() const;
 
     // TLS (socket_tls.cpp)
+    QString tlsServerName() const;
     void tlsBegin(bool onConnect);
     void tlsSelect(int events, int error);
     void tlsAdvanceHandshake();
@@ -375,7 +386,8 @@ private:
     void tlsTryToSend();
     qint64 tlsReceive(void* buffer, qint64 size);
     qint64 tlsRcvdCount();
-    qint64 tlsWaiting();
+    // What the session holds for the reader; nothing when the kernel decides.
+    std::optional<qint64> tlsWaiting() const;
     void tlsConnectionFailed();
     void tlsNoteCloseNotify();
     int tlsClosingError(int error);

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -376,8 +377,10 @@ QByteArray TAsyncSocket::ReceiveStr() {
 }
 
 qint64 TAsyncSocket::bytesWaiting() {
-    if (m_tls)
-        return tlsWaiting();
+    if (m_tls) {
+        if (const std::optional<qint64> held = tlsWaiting())
+            return *held;
+    }
     int waiting = 0;
     if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
         m_lastError = platformError();

@@ -5,13 +5,11 @@
 #include "net/socket_buffer.h"
 #include "net/socket_private.h"
 #include "net/tls_channel.h"
-#include "net/tls_error.h"
 
 #include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -37,10 +35,10 @@ void TAsyncSocket::SetTlsServer(const QString& host, const QString& port) {
 QString TAsyncSocket::TlsHostPort() const {
     if (m_tls)
         return m_tls->hostPort();
-    const QString host = m_tlsServerName.isEmpty() ? m_addrStr : m_tlsServerName;
-    const QString port = !m_tlsServerPort.isEmpty() ? m_tlsServerPort : m_portStr;
-    return host + ':' + port;
+    return tlsServerName() + ':' + (m_tlsServerPort.isEmpty() ? m_portStr : m_tlsServerPort);
 }
+
+QString TAsyncSocket::tlsServerName() const { return m_tlsServerName.isEmpty() ? m_addrStr : m_tlsServerName; }
 
 std::shared_ptr<TTlsContext> TAsyncSocket::TlsContext() const {
     return m_tlsContext ? m_tlsContext : TTlsContext::Default();
@@ -77,9 +75,7 @@ void TAsyncSocket::tlsBegin(bool onConnect) {
     m_tlsCloseNotify = false;
     m_tlsClosePosted = false;
     m_tlsStartedOnConnect = onConnect;
-    const QString hostPort = TlsHostPort();
-    const QString serverName = hostPort.left(hostPort.lastIndexOf(':'));
-    m_tls = std::make_unique<TlsChannel>(TlsContext(), serverName, hostPort, m_tlsResume.get());
+    m_tls = std::make_unique<TlsChannel>(TlsContext(), tlsServerName(), TlsHostPort(), m_tlsResume.get());
     m_tlsResume.reset();
     // The handshake needs the server's bytes, whoever reads them.
     m_readArmed = true;
@@ -308,7 +304,7 @@ qint64 TAsyncSocket::tlsRcvdCount() {
     }
 }
 
-qint64 TAsyncSocket::tlsWaiting() {
+std::optional<qint64> TAsyncSocket::tlsWaiting() const {
     if (m_tls->plainPending() > 0)
         return 1;
     // After close_notify, a failure or the end of the connection OpenSSL takes nothing
@@ -317,12 +313,7 @@ qint64 TAsyncSocket::tlsWaiting() {
         return 0;
     if (m_tls->inPending() > 0)
         return 1;
-    int waiting = 0;
-    if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
-        m_lastError = platformError();
-        return -1;
-    }
-    return waiting;
+    return std::nullopt; // whatever the kernel holds
 }
 
 void TAsyncSocket::tlsConnectionFailed() {

@@ -48,7 +48,7 @@ QString TTlsContext::NormalizeFingerprint(const QString& sha256) {
     for (const QChar c : sha256) {
         if (c == ':' || c.isSpace())
             continue;
-        if (!isxdigit(c.toLatin1()) || c.unicode() > 0x7f)
+        if (c.unicode() > 0x7f || !isxdigit(c.toLatin1()))
             return {};
         hex += c.toUpper();
     }
