@@ -45,9 +45,11 @@ TEST(TlsSocket, EchoOfSeveralMebibytesBothWaysKeepsEveryContract) {
     const QByteArray data = randomBytes(6 * 1024 * 1024 + 333);
     std::atomic<qint64> echoed{-1};
     std::atomic<bool> peerSawCloseNotify{false};
+    QString sni; // read once the script has finished
     TlsPeer peer(goodServer(), {[&](TlsPeerConnection& c) {
                      if (!c.handshake())
                          return;
+                     sni = c.serverName();
                      echoed = c.echo();
                      peerSawCloseNotify = c.closeNotifyReceived();
                  }});
@@ -117,6 +119,7 @@ TEST(TlsSocket, EchoOfSeveralMebibytesBothWaysKeepsEveryContract) {
     ASSERT_TRUE(waitUntil([&] { return peer.finished() == 1; }));
     EXPECT_EQ(echoed, data.size());
     EXPECT_TRUE(peerSawCloseNotify);
+    EXPECT_EQ(sni, "localhost");
     // What the window shows about the last connection stays readable after it.
     EXPECT_EQ(client.socket.TlsPeer().sha256, info.sha256);
 }

@@ -25,6 +25,7 @@ struct VerdictCase {
     int error;              // of OnSessionConnected
     const char* reason;     // in TlsErrorText(), after the host
     const char* verifyNote; // TlsPeer().verifyError of an accepted certificate
+    const char* serverName = "localhost";
 };
 
 TlsCertificates::Pair pairOf(Cert c) {
@@ -101,7 +102,7 @@ TEST_P(TlsVerdict, AcceptsOrRefusesWithTheHostAndTheReason) {
         if (e == 0)
             s->SendStr(QByteArray("ping"));
     };
-    client.connect(peer.portText(), context);
+    client.connect(peer.portText(), context, row.serverName);
     ASSERT_TRUE(waitUntil([&] { return client.connectedError >= 0; }));
     EXPECT_EQ(client.connectedError, row.error);
     const TTlsPeerInfo& info = client.socket.TlsPeer();
@@ -124,7 +125,7 @@ TEST_P(TlsVerdict, AcceptsOrRefusesWithTheHostAndTheReason) {
         EXPECT_EQ(client.socket.State(), wsClosed);
         EXPECT_TRUE(info.protocol.isEmpty());
         const QString text = client.socket.TlsErrorText();
-        EXPECT_TRUE(text.contains("localhost:" + peer.portText())) << text.toStdString();
+        EXPECT_TRUE(text.contains(row.serverName + (":" + peer.portText()))) << text.toStdString();
         EXPECT_TRUE(text.endsWith(QString::fromLatin1(row.reason))) << text.toStdString();
         EXPECT_NE(SocketErrorDesc(row.error), "Not a WinSock error");
     }
@@ -137,6 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, TlsVerdict,
     ::testing::Values(
         VerdictCase{"CaFileAccepted", Cert::Good, Trust::TestCa, Server::Answers, 0, "", ""},
+        VerdictCase{"AddressInTheCertificate", Cert::Good, Trust::TestCa, Server::Answers, 0, "", "", "127.0.0.1"},
+        VerdictCase{"AddressNotInTheCertificate", Cert::WrongName, Trust::TestCa, Server::Answers, TLS_ERR_CERTIFICATE,
+                    "IP address mismatch", "", "127.0.0.1"},
         VerdictCase{"UnknownCa", Cert::Good, Trust::SystemOnly, Server::Answers, TLS_ERR_CERTIFICATE,
                     "unable to get local issuer certificate", ""},
         VerdictCase{"WrongName", Cert::WrongName, Trust::TestCa, Server::Answers, TLS_ERR_CERTIFICATE,

@@ -57,6 +57,10 @@ bool TlsPeerConnection::sessionReused() const { return SSL_session_reused(m_ssl)
 
 QString TlsPeerConnection::protocol() const { return QString::fromLatin1(SSL_get_version(m_ssl)); }
 
+QString TlsPeerConnection::serverName() const {
+    return QString::fromUtf8(SSL_get_servername(m_ssl, TLSEXT_NAMETYPE_host_name));
+}
+
 void TlsPeerConnection::send(const QByteArray& bytes) {
     qint64 off = 0;
     while (off < bytes.size()) {

@@ -26,6 +26,7 @@ public:
     bool handshake(); // false when the client broke it off
     bool sessionReused() const;
     QString protocol() const;
+    QString serverName() const; // what the client sent as SNI
     void send(const QByteArray& bytes);
     QByteArray readExactly(qint64 count);
     // Reads until close_notify or the end of the connection.
