@@ -20,6 +20,16 @@ int terminalColumns() {
     return kDefaultColumns;
 }
 
+// A file name may hold control characters: written to the terminal as they stand, an
+// escape sequence would act on it and a line end would break the redraw in place.
+QString printable(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = '?';
+    }
+    return text;
+}
+
 // A label cut to `room` characters keeps its end, where a path has its file name.
 QString fitted(const QString& label, qsizetype room) {
     if (label.size() <= room)
@@ -32,7 +42,7 @@ QString fitted(const QString& label, qsizetype room) {
 }  // namespace
 
 ProgressLine::ProgressLine(const QString& label, qint64 total, bool quiet)
-    : m_label(label), m_total(total), m_active(!quiet && stderrIsTerminal()) {
+    : m_label(printable(label)), m_total(total), m_active(!quiet && stderrIsTerminal()) {
     m_clock.start();
 }
 
@@ -40,7 +50,7 @@ ProgressLine::~ProgressLine() { finish(); }
 
 bool ProgressLine::stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-void ProgressLine::setLabel(const QString& label) { m_label = label; }
+void ProgressLine::setLabel(const QString& label) { m_label = printable(label); }
 void ProgressLine::setTotal(qint64 total) { m_total = total; }
 
 void ProgressLine::update(qint64 done, const QString& extra) {

@@ -62,6 +62,9 @@ TEST(CliProgress, OnATerminalOnlyAndClearedBeforeTheResults) {
     writeFile(dir.filePath("empty"), 0);
     const QString longName = QString("a-file-with-a-name-much-longer-than-forty-columns-%1.bin").arg(QString(20, 'x'));
     writeFile(dir.filePath(longName), MiB);
+    // A name that would clear the screen and end the line if written as it stands.
+    const QString hostileName = "clear\x1b[2J\nline.bin";
+    writeFile(dir.filePath(hostileName), MiB);
 
     const struct {
         const char* name;
@@ -84,6 +87,8 @@ TEST(CliProgress, OnATerminalOnlyAndClearedBeforeTheResults) {
         {"crc, quiet", {"crc", "--quiet", "three.bin", "half.bin"}, "", 0, false, {}, "", ""},
         {"crc, stderr to a file", {"crc", "three.bin"}, "2>err.txt", 0, false, {}, "", ""},
         {"crc, narrow terminal", {"crc", longName}, "", 60, true, {}, "xx.bin", ""},
+        {"crc, control characters in the name", {"crc", hostileName}, "", 0, true, {"crc clear?[2J?line.bin  "},
+         "crc clear?[2J?line.bin", ""},
         {"split into three",
          {"split", "three.bin", "--save-path", "out"},
          "",
