@@ -68,7 +68,8 @@ qint64 THttpClient::receive(char* buffer, qint64 size) {
     const qint64 count = m_socket->Receive(buffer, size);
     if (count > 0)
         m_readSinceYield += count;
-    else if (count < 0 && m_socket->LastError() != WSAEWOULDBLOCK && m_closeError == 0)
+    else if (count < 0 && m_socket->LastError() != WSAEWOULDBLOCK && m_socket->LastError() != WSAEINTR &&
+             m_closeError == 0)
         // A reset met by the read; the close event that follows may no longer carry it.
         m_closeError = quint16(m_socket->LastError());
     return count;
