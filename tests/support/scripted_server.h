@@ -95,8 +95,8 @@ private:
 // A loopback server that feeds several downloads at once from one thread: it accepts
 // the given number of connections, reads each request header, and then sends each the
 // same answer, a Content-Length header and bodySize bytes of a known pattern, taking
-// turns among the connections that can take more, and closes them. A client that reads
-// one connection while the other fills up shows in which one moves.
+// turns among the connections that can take more, and closes them. A client that keeps
+// reading one connection while the other waits shows as one download far ahead.
 class ParallelSender {
 public:
     ParallelSender(int connections, qint64 bodySize);
