@@ -185,6 +185,9 @@ void TCustomFtpClient::SignalDone(int error) {
     }
     setState(fcReady);
     m_continueRequest = nullptr;
+    // A synchronous call reads its result here: an aborted request is no success.
+    if (error != 0)
+        m_requestResult = error;
     if (m_data->State() != wsClosed)
         closeData();
     if (m_inRequest && m_savedStatus >= 0) {

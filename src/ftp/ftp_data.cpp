@@ -295,7 +295,8 @@ void TCustomFtpClient::HandleStorReply() {
 }
 
 void TCustomFtpClient::SendNextBlock(quint16 error) {
-    if (!m_localFile || !Progress())
+    // The progress handler may have aborted the whole request (and released the file).
+    if (!m_localFile || !Progress() || !m_localFile)
         return;
     if (error != 0) {
         display(QStringLiteral("! Error #%1 sending data").arg(error));
@@ -437,7 +438,7 @@ void TCustomFtpClient::HandleGetTransferReply() {
 }
 
 void TCustomFtpClient::ReceiveGetData() {
-    if (!Progress())
+    if (!Progress() || m_data->State() != wsConnected)
         return;
     char buffer[kReceiveChunk];
     const qint64 count = m_data->Receive(buffer, sizeof buffer);
