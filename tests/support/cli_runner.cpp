@@ -6,9 +6,12 @@
 
 CliRun RunCli(const QStringList& args, const CliOptions& options) {
     QProcess process;
-    if (!options.home.isEmpty()) {
+    if (!options.home.isEmpty() || !options.environment.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", options.home);
+        if (!options.home.isEmpty())
+            env.insert("HOME", options.home);
+        for (const QString& entry : options.environment)
+            env.insert(entry.section('=', 0, 0), entry.section('=', 1));
         process.setProcessEnvironment(env);
     }
     if (!options.workingDirectory.isEmpty())

@@ -15,6 +15,7 @@ struct CliRun {
 struct CliOptions {
     QString home;              // HOME for the run (the default save path lies under it); empty: inherited
     QString workingDirectory;  // empty: the test's own
+    QStringList environment;   // "NAME=value" entries added to the inherited environment
     int timeoutMs = 60000;
 };
 
