@@ -39,7 +39,8 @@ void FtpReplyReader::commit(qint64 count) {
 std::optional<QByteArray> FtpReplyReader::takeLine(bool acceptLF) {
     qint64 end = -1;  // index of the line end's first byte
     qint64 endLength = 0;
-    for (qint64 i = 0; i < m_fill; ++i) {
+    // A CR at the end of what was searched may be the first half of a CR LF.
+    for (qint64 i = qMax<qint64>(0, m_scanned - 1); i < m_fill; ++i) {
         if (acceptLF && m_data[i] == '\n') {
             end = i;
             endLength = 1;
@@ -51,8 +52,11 @@ std::optional<QByteArray> FtpReplyReader::takeLine(bool acceptLF) {
             break;
         }
     }
-    if (end < 0)
+    if (end < 0) {
+        m_scanned = m_fill;
         return std::nullopt;
+    }
+    m_scanned = 0;
     qint64 length = end;
     while (length > 0 && (m_data[length - 1] == '\r' || m_data[length - 1] == '\n'))
         --length;

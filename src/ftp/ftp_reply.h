@@ -21,7 +21,7 @@ public:
     // Read at most room() bytes to writePtr(), then commit() the count read.
     char* writePtr() { return m_data + m_fill; }
     void commit(qint64 count);
-    void clear() { m_fill = 0; }
+    void clear() { m_fill = 0; m_scanned = 0; }
 
     // The next complete line, every CR and LF at its end removed. With acceptLF a lone
     // LF ends a line; without it only a CR LF pair does (a lone LF stays in the line).
@@ -31,6 +31,9 @@ public:
 private:
     char m_data[kCapacity];
     qint64 m_fill = 0;
+    // Bytes already searched for a line end, so a line dribbled in byte by byte costs
+    // linear time, not quadratic.
+    qint64 m_scanned = 0;
 };
 
 // What the first characters of a reply line say.
