@@ -29,11 +29,12 @@ work=$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/pw-bench-put.XXXXXX")
 pam=parcelwick-bench-$$
 vsftpd_pid=
 cleanup() {
-    [[ -n $vsftpd_pid ]] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null
+    [[ -n $vsftpd_pid ]] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
     rm -f "/etc/pam.d/$pam"
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 mkdir -p "$work/root" "$work/users" "$work/empty"
 bytes=$((size_mib * 1024 * 1024))
 echo "making a $size_mib MiB file of random bytes in $work"

@@ -55,8 +55,11 @@ bool TFtpClient::Synchronize(void (TCustomFtpClient::*start)()) {
     return WaitUntilReady();
 }
 
+// A progress report only moves the deadline later: the timer may fire at the old one,
+// and the wait then sets it again for what is left. So it is set once per deadline
+// reached, not once per block moved.
 void TFtpClient::rearm() {
-    if (m_timeout <= 0)
+    if (m_timeout <= 0 || m_wake.isActive())
         return;
     const qint64 left = qMax<qint64>(0, m_deadline - steadyMs());
     m_wake.start(int(qMin<qint64>(left + 1, 24LL * 3600 * 1000)));
@@ -64,6 +67,7 @@ void TFtpClient::rearm() {
 
 bool TFtpClient::WaitUntilReady() {
     m_deadline = steadyMs() + qint64(m_timeout) * 1000;
+    m_wake.stop();
     QPointer<TFtpClient> alive(this);
     for (;;) {
         if (State() == fcReady) {

@@ -150,7 +150,13 @@ INSTANTIATE_TEST_SUITE_P(
                      {Step::reply("220 hi\r\n"), Step::expect("USER u"), Step::reply("331 pw\r\n"),
                       Step::expect("PASS p"), Step::stall()},
                      [](FtpClientHarness& h) {
-                         QTimer::singleShot(300, [&h] { h.client.Abort(); });
+                         // Once PASS is on its way, the user presses Abort.
+                         const TFtpDisplay record = h.client.OnDisplay;
+                         h.client.OnDisplay = [&h, record](TCustomFtpClient* c, QString& msg) {
+                             record(c, msg);
+                             if (msg == "> PASS p")
+                                 QTimer::singleShot(50, [&h] { h.client.Abort(); });
+                         };
                          EXPECT_FALSE(h.client.Connect());
                      },
                      Done{{rqConnect, 426}}, 331, "426 Operation aborted.", "331 pw", false, {}, {}},
