@@ -206,8 +206,8 @@ private:
     void putDataReady();
     void HandleStorReply();
     void HandleTransferReply();
-    void PutDataEnded(quint16 error);
-    void PutTransferEnd();
+    void dataEnded(quint16 error);
+    void transferEnd();
     void SendNextBlock(quint16 error);
     void postSendData();
     void DiscardPutData();
@@ -217,8 +217,6 @@ private:
     void HandleGetReply();
     void HandleGetTransferReply();
     void ReceiveGetData();
-    void GetDataEnded(quint16 error);
-    void GetTransferEnd();
     void TransferStatistics();
     bool takeDataHandle();
     void closeData();
@@ -272,8 +270,7 @@ private:
     bool m_storAnswered = false;
     bool m_dataAccepted = false;
     bool m_finalReplyReceived = false;
-    bool m_putDataClosed = false;
-    bool m_getDataClosed = false;
+    bool m_dataClosed = false;
     bool m_endOfFile = false;
     bool m_sendPosted = false;
     bool m_sending = false;

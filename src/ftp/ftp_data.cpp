@@ -213,7 +213,7 @@ void TCustomFtpClient::uploadStep(bool append) {
     if (!CheckReady())
         return;
     m_currentStep = append ? stAppe : stStor;
-    m_finalReplyReceived = m_putDataClosed = m_doneFlag = m_dataAccepted = m_storAnswered = false;
+    m_finalReplyReceived = m_dataClosed = m_doneFlag = m_dataAccepted = m_storAnswered = m_writeFailed = false;
     m_sendPosted = m_sending = m_endOfFile = false;
     m_startTick = 0;
     m_transferCount = 0;
@@ -251,7 +251,7 @@ void TCustomFtpClient::uploadStep(bool append) {
 void TCustomFtpClient::AcceptPutData() {
     if (!takeDataHandle())
         return;
-    m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { PutDataEnded(error); };
+    m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { dataEnded(error); };
     m_data->OnDataAvailable = [this](TAsyncSocket*, quint16) { DiscardPutData(); };
     // The socket also reports a new connection writable once: sending has not begun
     // then, and it begins only through NotifySendData.
@@ -329,7 +329,7 @@ void TCustomFtpClient::HandleTransferReply() {
     m_awaitingReply = false;
     if (m_statusCode == 226 || m_statusCode == 250) {
         m_finalReplyReceived = true;
-        PutTransferEnd();
+        transferEnd();
         return;
     }
     storeErrorMessage();
@@ -340,18 +340,29 @@ void TCustomFtpClient::HandleTransferReply() {
     SignalDone(m_statusCode);
 }
 
-void TCustomFtpClient::PutDataEnded(quint16 error) {
+// The data connection closed: by the client after the last block (upload), by the
+// server after the last byte (download), or by a failure.
+void TCustomFtpClient::dataEnded(quint16 error) {
     releaseLocalFile();
-    m_putDataClosed = true;
+    m_dataClosed = true;
     m_dataCloseError = error;
-    PutTransferEnd();
+    transferEnd();
 }
 
-void TCustomFtpClient::PutTransferEnd() {
-    if (!m_finalReplyReceived || !m_putDataClosed)
+// A transfer ends when both its closing reply and the close of its data connection
+// have come, in either order; its result is the data connection's close error.
+void TCustomFtpClient::transferEnd() {
+    if (!m_finalReplyReceived || !m_dataClosed)
         return;
     TransferStatistics();
     m_resumeAt = 0;
+    if (m_writeFailed) {
+        // The server may well say 226: the local copy is still incomplete.
+        setErrorState(426, QStringLiteral("426 Error writing local file ") + m_localFileName);
+        m_requestResult = 426;
+        SignalDone(426);
+        return;
+    }
     m_requestResult = m_dataCloseError;
     SignalDone(m_dataCloseError);
 }
@@ -373,7 +384,7 @@ void TCustomFtpClient::downloadStep(const char* verb, TFtpRequest type) {
         m_requestType = type;
     m_currentStep = type == rqGet ? stRetr : type == rqList ? stList : stNlst;
     m_dataVerb = QString::fromLatin1(verb);
-    m_finalReplyReceived = m_getDataClosed = m_doneFlag = m_dataAccepted = m_writeFailed = false;
+    m_finalReplyReceived = m_dataClosed = m_doneFlag = m_dataAccepted = m_writeFailed = false;
     m_transferCount = 0;
     m_dataCloseError = 0;
     ++m_transferSerial;
@@ -405,7 +416,7 @@ void TCustomFtpClient::AcceptGetData() {
     if (!takeDataHandle())
         return;
     m_data->OnDataAvailable = [this](TAsyncSocket*, quint16) { ReceiveGetData(); };
-    m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { GetDataEnded(error); };
+    m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { dataEnded(error); };
     m_data->OnDataSent = nullptr;
     m_dataAccepted = true;
     m_startTick = nowMs();
@@ -426,7 +437,7 @@ void TCustomFtpClient::HandleGetTransferReply() {
     m_awaitingReply = false;
     if (m_statusCode == 125 || m_statusCode == 226 || m_statusCode == 250) {
         m_finalReplyReceived = true;
-        GetTransferEnd();
+        transferEnd();
         return;
     }
     storeErrorMessage();
@@ -469,27 +480,4 @@ void TCustomFtpClient::ReceiveGetData() {
             start = i + 1;
         }
     }
-}
-
-void TCustomFtpClient::GetDataEnded(quint16 error) {
-    releaseLocalFile();
-    m_getDataClosed = true;
-    m_dataCloseError = error;
-    GetTransferEnd();
-}
-
-void TCustomFtpClient::GetTransferEnd() {
-    if (!m_finalReplyReceived || !m_getDataClosed)
-        return;
-    TransferStatistics();
-    m_resumeAt = 0;
-    if (m_writeFailed) {
-        // The server may well say 226: the local copy is still incomplete.
-        setErrorState(426, QStringLiteral("426 Error writing local file ") + m_localFileName);
-        m_requestResult = 426;
-        SignalDone(426);
-        return;
-    }
-    m_requestResult = m_dataCloseError;
-    SignalDone(m_dataCloseError);
 }

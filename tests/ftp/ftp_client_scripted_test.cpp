@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 
 namespace {
@@ -23,6 +24,14 @@ QList<Step> login() {
 }
 
 QList<Step> quit() { return {Step::expect("QUIT"), Step::reply("221 bye\r\n")}; }
+
+std::string rowName(const char* text) {
+    std::string name = text;
+    for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
 
 // ---- the control connection ----
 
@@ -171,13 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                          EXPECT_FALSE(h.client.Connect());
                      },
                      Done{{rqConnect, 0}}, 230, "", "230 in", true, {}, "USER u\r\n"}),
-    [](const auto& row) {
-        QString name = QString::fromLatin1(row.param.name);
-        for (QChar& ch : name)
-            if (!ch.isLetterOrNumber())
-                ch = '_';
-        return name.toStdString();
-    });
+    [](const auto& row) { return rowName(row.param.name); });
 
 TEST(FtpDialogueTest, UnresolvableHostComposesTheLookupError) {
     FtpClientHarness h(21, QStringLiteral("no-such-host.invalid"));
@@ -314,13 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  Step::listenPassive(),
                                  Step::reply("227 Entering Passive Mode (10,9,8,7,{p1},{p2})\r\n")}),
                    kStored, "", true, -1, -1, {}}),
-    [](const auto& row) {
-        QString name = QString::fromLatin1(row.param.name);
-        for (QChar& ch : name)
-            if (!ch.isLetterOrNumber())
-                ch = '_';
-        return name.toStdString();
-    });
+    [](const auto& row) { return rowName(row.param.name); });
 
 QList<Step> storeUntilClientCloses() {
     return login() + kActivePort + QList<Step>{Step::reply("150 go\r\n"), Step::connectToPort(), Step::receiveData()};

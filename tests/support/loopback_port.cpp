@@ -1,5 +1,10 @@
 #include "support/loopback_port.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -30,4 +35,19 @@ bool LoopbackPortAnswers(quint16 port) {
     if (fd >= 0)
         ::close(fd);
     return ok;
+}
+
+bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(10);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start();
+    while (!deadline.hasExpired() && process.state() == QProcess::Running) {
+        if (LoopbackPortAnswers(port))
+            return true;
+        loop.exec();
+    }
+    return false;
 }

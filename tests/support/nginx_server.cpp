@@ -2,11 +2,8 @@
 
 #include "support/loopback_port.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -94,21 +91,9 @@ bool NginxServer::startOnce() {
         m_error = QStringLiteral("nginx did not start: ") + m_process->errorString();
         return false;
     }
-    // Bounded wait on the event loop until the port answers or nginx gives up.
-    const QDeadlineTimer deadline(10000);
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(10);
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start();
-    while (!deadline.hasExpired()) {
-        if (m_process->state() != QProcess::Running)
-            break;
-        if (LoopbackPortAnswers(m_port)) {
-            m_error.clear();
-            return true;
-        }
-        loop.exec();
+    if (WaitUntilServerAnswers(*m_process, m_port)) {
+        m_error.clear();
+        return true;
     }
     QFile log(m_dir.filePath("error.log"));
     log.open(QIODevice::ReadOnly);

@@ -2,13 +2,10 @@
 
 #include "support/loopback_port.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <crypt.h>
 #include <pwd.h>
@@ -149,18 +146,9 @@ bool VsftpdServer::startOnce() {
         m_error = QStringLiteral("vsftpd did not start: ") + m_process->errorString();
         return false;
     }
-    const QDeadlineTimer deadline(10000);
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(10);
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start();
-    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
-        if (LoopbackPortAnswers(m_port)) {
-            m_error.clear();
-            return true;
-        }
-        loop.exec();
+    if (WaitUntilServerAnswers(*m_process, m_port)) {
+        m_error.clear();
+        return true;
     }
     m_error = QStringLiteral("vsftpd did not come up on port %1: %2")
                   .arg(m_port)
