@@ -266,7 +266,6 @@ private:
     // transfer
     std::unique_ptr<QFile> m_localFile;
     std::unique_ptr<char[]> m_sendBuffer;
-    bool m_appendMode = false;
     bool m_storAnswered = false;
     bool m_dataAccepted = false;
     bool m_finalReplyReceived = false;

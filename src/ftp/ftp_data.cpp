@@ -204,7 +204,6 @@ void TCustomFtpClient::StorStep() { uploadStep(false); }
 void TCustomFtpClient::AppeStep() { uploadStep(true); }
 
 void TCustomFtpClient::uploadStep(bool append) {
-    m_appendMode = append;
     m_requestType = append ? rqAppend : rqPut;
     if (!m_controlOpen)
         return HandleError(QStringLiteral("STOR/APPE: not connected"));

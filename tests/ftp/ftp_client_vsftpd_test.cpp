@@ -89,6 +89,10 @@ TEST_P(FtpVsftpdTest, DownloadsAndListsWhatIsThere) {
     EXPECT_TRUE(h->client.Get()) << h->client.ErrorMessage().toStdString();
     EXPECT_TRUE(h->fileBytes(copy) == h->fileBytes(original));
     EXPECT_EQ(h->client.TransferCount(), 3 * kBlock + 17);
+    EXPECT_TRUE(h->client.Size());
+    EXPECT_EQ(h->client.ReplySize(), 3 * kBlock + 17);
+    EXPECT_TRUE(h->client.Pwd());
+    EXPECT_EQ(h->client.ReplyPath(), roots->filePath("bob"));
 
     QStringList listing;
     h->client.OnDisplayFile = [&listing](TCustomFtpClient*, QString& line) { listing << line; };
@@ -98,7 +102,8 @@ TEST_P(FtpVsftpdTest, DownloadsAndListsWhatIsThere) {
     EXPECT_EQ(listing.filter(name).size(), 1) << listing.join('\n').toStdString();
     EXPECT_EQ(h->client.LastResponse().left(4), "226 ");
     EXPECT_TRUE(h->client.Quit());
-    EXPECT_EQ(h->done, (QList<QPair<int, int>>{{rqConnect, 0}, {rqType, 0}, {rqGet, 0}, {rqList, 0}, {rqQuit, 0}}));
+    EXPECT_EQ(h->done, (QList<QPair<int, int>>{
+                           {rqConnect, 0}, {rqType, 0}, {rqGet, 0}, {rqSize, 0}, {rqPwd, 0}, {rqList, 0}, {rqQuit, 0}}));
 }
 
 TEST_P(FtpVsftpdTest, WrongPasswordIsRefusedAndTheStoreFails) {
