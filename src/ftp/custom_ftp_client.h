@@ -28,8 +28,8 @@ public:
     // One upload block is read and sent at a time, the next when the socket has handed
     // the previous one to the kernel, so every block costs one pass of the event loop.
     // Blocks of an Ethernet frame (1514 bytes) reached 0.3-0.4x curl's upload speed on
-    // loopback, 64 KiB 0.8-0.9x, 256 KiB curl's own (bench/put.sh); the file is still
-    // read in bounded chunks.
+    // loopback, 64 KiB to 1 MiB 0.7-1.0x (bench/README.md); the file is still read in
+    // bounded chunks.
     static constexpr qint64 kUploadBlock = 256 * 1024;
     static constexpr qint64 kReceiveChunk = 2048;
 
