@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -60,4 +61,18 @@ void QtUserPrompt::setBusy(bool busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     else
         QApplication::restoreOverrideCursor();
+}
+
+CertificateAnswer QtUserPrompt::trustCertificate(const CertificateQuestion& question) {
+    QMessageBox box(QMessageBox::Warning, kTitle, CertificateQuestionText(question), QMessageBox::NoButton, m_parent);
+    QPushButton* always = box.addButton(QStringLiteral("Always"), QMessageBox::AcceptRole);
+    QPushButton* once = box.addButton(QStringLiteral("Once"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::RejectRole);
+    // Enter and Escape both refuse: trust takes a deliberate click.
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    if (box.clickedButton() == always)
+        return CertificateAnswer::Always;
+    return box.clickedButton() == once ? CertificateAnswer::Once : CertificateAnswer::No;
 }

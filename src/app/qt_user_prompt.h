@@ -19,6 +19,7 @@ public:
     QString chooseDirectory(const QString& title, const QString& start) override;
     void openUrl(const QUrl& url) override;
     void setBusy(bool busy) override;
+    CertificateAnswer trustCertificate(const CertificateQuestion& question) override;
 
 private:
     QWidget* m_parent;

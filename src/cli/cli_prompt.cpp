@@ -25,3 +25,9 @@ QString CliPrompt::chooseDirectory(const QString&, const QString&) { return QStr
 void CliPrompt::openUrl(const QUrl&) {}
 
 void CliPrompt::setBusy(bool) {}
+
+CertificateAnswer CliPrompt::trustCertificate(const CertificateQuestion& question) {
+    CliErr(CertificateQuestionText(question) + " No");
+    CliErr("(--trust-fingerprint " + question.sha256 + " trusts it)");
+    return CertificateAnswer::No;
+}

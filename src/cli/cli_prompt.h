@@ -4,7 +4,7 @@
 
 // The user of parcelwick-cli is a script: messages become lines (information on stdout,
 // or on stderr where a command reports a refusal with them; errors on stderr), every
-// question is answered No, every dialog is cancelled, and nothing is opened on a
+// question is answered No (a certificate too: --trust-fingerprint decides beforehand), every dialog is cancelled, and nothing is opened on a
 // desktop that is not there.
 class CliPrompt : public UserPrompt {
 public:
@@ -19,6 +19,7 @@ public:
     QString chooseDirectory(const QString& title, const QString& start) override;
     void openUrl(const QUrl& url) override;
     void setBusy(bool busy) override;
+    CertificateAnswer trustCertificate(const CertificateQuestion& question) override;
 
 private:
     InformationTo m_informationTo;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/certificate_question.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -34,6 +36,10 @@ public:
     virtual void openUrl(const QUrl& url) = 0;
     // Shows or removes the busy cursor; calls nest.
     virtual void setBusy(bool busy) = 0;
+    // A server certificate that verification refused: the user decides whether to trust
+    // it (CertificateQuestionText says what is shown). Never answered Once or Always
+    // without the user.
+    virtual CertificateAnswer trustCertificate(const CertificateQuestion& question) = 0;
 };
 
 // Shows the busy cursor for the life of a scope, whatever way the scope is left.

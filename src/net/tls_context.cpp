@@ -73,6 +73,12 @@ bool TTlsContext::TrustFingerprint(const QString& hostPort, const QString& sha25
 
 bool TTlsContext::IsFingerprintTrusted(const QString& hostPort, const QString& sha256) const {
     const QString fp = NormalizeFingerprint(sha256);
-    const auto it = m_trusted.constFind(hostPort.toLower());
-    return !fp.isEmpty() && it != m_trusted.constEnd() && it->contains(fp);
+    if (fp.isEmpty())
+        return false;
+    for (const QString& key : {hostPort.toLower(), QString()}) {
+        const auto it = m_trusted.constFind(key);
+        if (it != m_trusted.constEnd() && it->contains(fp))
+            return true;
+    }
+    return false;
 }

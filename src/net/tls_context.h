@@ -32,9 +32,10 @@ public:
 
     const TTlsOptions& Options() const { return m_options; }
 
-    // Trusts the certificate with this SHA-256 fingerprint at "host:port", even when
-    // verification refuses it (self-signed, issued for another name). The fingerprint is
-    // 64 hex digits, with or without colons, any case; false (nothing trusted) otherwise.
+    // Trusts the certificate with this SHA-256 fingerprint at "host:port" (an empty
+    // hostPort: at any server), even when verification refuses it (self-signed, issued
+    // for another name). The fingerprint is 64 hex digits, with or without colons, any
+    // case; false (nothing trusted) otherwise.
     bool TrustFingerprint(const QString& hostPort, const QString& sha256);
     bool IsFingerprintTrusted(const QString& hostPort, const QString& sha256) const;
 

@@ -40,6 +40,19 @@ QString ScriptedPrompt::chooseDirectory(const QString& title, const QString& sta
     return m_directories.isEmpty() ? QString() : m_directories.dequeue();
 }
 
+CertificateAnswer ScriptedPrompt::trustCertificate(const CertificateQuestion& question) {
+    m_shown.append({Kind::Certificate, CertificateQuestionText(question), {}, question});
+    return m_certificates.isEmpty() ? CertificateAnswer::No : m_certificates.dequeue();
+}
+
+QList<CertificateQuestion> ScriptedPrompt::certificateQuestions() const {
+    QList<CertificateQuestion> asked;
+    for (const Shown& s : m_shown)
+        if (s.kind == Kind::Certificate)
+            asked << s.certificate;
+    return asked;
+}
+
 void ScriptedPrompt::openUrl(const QUrl& url) { m_urls.append(url); }
 
 void ScriptedPrompt::setBusy(bool busy) {
