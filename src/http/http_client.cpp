@@ -7,6 +7,8 @@
 #include "net/async_socket.h"
 #include "net/notification_target.h"
 #include "net/socket_error.h"
+#include "net/tls_configuration.h"
+#include "net/tls_error.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -180,6 +182,13 @@ void THttpClient::reconnect() {
     }
 }
 
+// A TLS failure names the server and OpenSSL's reason; other errors have their short text.
+QString THttpClient::socketErrorText(int error) const {
+    if (error >= TLS_ERR_HANDSHAKE && error <= TLS_ERR_CONNECTION && !m_socket->TlsErrorText().isEmpty())
+        return m_socket->TlsErrorText();
+    return SocketErrorDesc(error);
+}
+
 void THttpClient::fail(int statusCode, const QString& reason, quint16 error) {
     m_requestDoneError = error;
     m_statusCode = statusCode;
@@ -202,6 +211,12 @@ void THttpClient::socketDnsLookupDone(quint16 error) {
         m_socket->SetAddr(m_dnsResult);
         m_socket->SetPort(m_connectPort);
         m_socket->SetProto(QStringLiteral("tcp"));
+        m_socket->SetTls(m_tls);
+        if (m_tls) {
+            // The certificate must name the host of the URL, not the address looked up.
+            m_socket->SetTlsServer(m_connectHost, m_connectPort);
+            m_socket->SetTlsContext(TlsConfiguration::Shared().Context());
+        }
         m_socket->Connect();
     } catch (const ESocketException&) {
         // A resolver failure (a port that is no number and no service) records no
@@ -218,7 +233,9 @@ void THttpClient::socketDnsLookupDone(quint16 error) {
 
 void THttpClient::socketSessionConnected(quint16 error) {
     if (error != 0) {
-        fail(404, SocketErrorDesc(error) + QStringLiteral(" (Error #") + QString::number(error) + ')', error);
+        if (error == TLS_ERR_CERTIFICATE)
+            TlsConfiguration::Shared().NoteRefusal(*m_socket);
+        fail(404, socketErrorText(error) + QStringLiteral(" (Error #") + QString::number(error) + ')', error);
         // The socket closes itself after this event; the routine runs only once.
         connectionClosed();
         return;
@@ -258,6 +275,7 @@ void THttpClient::sendRequestHeader() {
     in.agent = m_agent;
     in.targetHost = m_targetHost;
     in.targetPort = m_proxy.isEmpty() ? m_connectPort : m_targetPort;
+    in.defaultPort = m_targetDefaultPort;
     in.noCache = m_noCache;
     if (m_requestType == hrPost)
         in.postSize = m_sendStream->size();

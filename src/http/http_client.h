@@ -49,9 +49,11 @@ enum THttpRequest { hrNone, hrGet, hrPost, hrHead };
 // document keeps the server's StatusCode; ReasonPhrase holds the text either way.
 enum THttpError : quint16 {
     heAborted = 3,            // "Connection aborted on request"
-    heShortBody = 20,         // "connection closed after N of M bytes" (orderly close or reset)
+    heShortBody = 20,         // "connection closed after N of M bytes" (orderly close or reset); over
+                              // TLS also a document without a length that ends without close_notify
     heRelocationLimit = 21,   // "more than 20 relocations"
-    heUnsupportedScheme = 22, // "unsupported URL scheme " + the scheme in quotes (direct connections)
+    heUnsupportedScheme = 22, // "unsupported URL scheme " + the scheme in quotes (direct connections
+                              // speak http and https)
     heHeaderTooLarge = 23,    // "HTTP header too large", "HTTP line too long"
     heBadChunk = 24,          // "malformed chunked body"
     heWriteFailed = 25        // "can't write document: " + the stream's reason
@@ -89,6 +91,13 @@ using TCookieRcvdEvent = std::function<void(THttpClient* sender, const QString& 
 //
 // One read event takes at most about 1 MiB and then gives the event loop back, so
 // other downloads, timers and the window keep their turn during a fast transfer.
+//
+// An https URL or relocation goes over TLS (port 443 unless the URL names one): the
+// server's name is sent (SNI) and checked against its certificate, with what the
+// process's TlsConfiguration trusts. A refused certificate ends the request with
+// TLS_ERR_CERTIFICATE and is noted in that configuration, for whoever asks the user.
+// Over TLS a document without a length is complete only when the server ended it with
+// close_notify: a bare close could be a cut made by anyone on the way.
 class THttpClient : public QObject {
 public:
     explicit THttpClient(QObject* owner = nullptr);
@@ -233,6 +242,7 @@ private:
     void endOnResponseFault(int statusCode, const QString& reason, quint16 error);
     void sendBodyStep();
     void fail(int statusCode, const QString& reason, quint16 error);
+    QString socketErrorText(int error) const;
 
     template <typename F, typename... A>
     void fire(const F& handler, A&&... args) {
@@ -268,6 +278,10 @@ private:
     // working data
     // The target's port, for the Host field, is ConnectPort on a direct connection.
     QString m_connectHost, m_connectPort, m_targetHost, m_targetPort, m_requestPath, m_dnsResult;
+    // The port the target's scheme means when the URL names none (80, or 443 for https).
+    quint16 m_targetDefaultPort = 80;
+    // The connection of this hop speaks TLS (a direct https request).
+    bool m_tls = false;
     bool m_connected = false;
     bool m_relocationPending = false;
     bool m_reconnectPending = false;

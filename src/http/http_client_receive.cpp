@@ -338,10 +338,17 @@ void THttpClient::checkDocumentComplete() {
     } else if (m_contentLength >= 0 && m_rcvdCount < m_contentLength) {
         fail(m_statusCode, QStringLiteral("connection closed after %1 of %2 bytes").arg(m_rcvdCount).arg(m_contentLength),
              heShortBody);
-    } else if (m_contentLength < 0 && m_closeError != 0 && m_state == hsWaitingBody) {
-        // Without a length only the way the connection ended tells a cut document.
-        fail(m_statusCode,
-             SocketErrorDesc(m_closeError) + QStringLiteral(" (Error #%1) after %2 bytes").arg(m_closeError).arg(m_rcvdCount),
-             m_closeError);
+    } else if (m_contentLength < 0 && m_state == hsWaitingBody) {
+        // Without a length only the way the connection ended tells a cut document: a
+        // reset, or over TLS a close that the server did not announce with close_notify.
+        if (m_closeError != 0)
+            fail(m_statusCode,
+                 socketErrorText(m_closeError) +
+                     QStringLiteral(" (Error #%1) after %2 bytes").arg(m_closeError).arg(m_rcvdCount),
+                 m_closeError);
+        else if (m_tls && !m_socket->TlsCloseNotifyReceived())
+            fail(m_statusCode,
+                 QStringLiteral("connection closed without TLS close_notify after %1 bytes").arg(m_rcvdCount),
+                 heShortBody);
     }
 }

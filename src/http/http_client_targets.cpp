@@ -8,9 +8,10 @@
 
 namespace {
 
-// Only plain HTTP is spoken; a URL without a scheme is taken as HTTP.
-bool isHttpScheme(const QString& scheme) {
-    return scheme.isEmpty() || scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
+// HTTP, and HTTP over TLS; a URL without a scheme is taken as HTTP.
+bool isSpokenScheme(const QString& scheme) {
+    return scheme.isEmpty() || scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
+           IsHttpsScheme(scheme);
 }
 
 }  // namespace
@@ -23,19 +24,23 @@ void THttpClient::setTargets() {
     const ParsedUrl url = ParseURL(m_url);
     m_targetHost = url.host;
     m_targetPort = url.port;
+    m_targetDefaultPort = HttpDefaultPort(url.scheme);
     if (!url.user.isEmpty())
         m_username = url.user;
     if (!url.password.isEmpty())
         m_password = url.password;
     QString docPath = url.path;
     if (m_proxy.isEmpty()) {
-        // A proxy may know other schemes; a direct connection speaks HTTP alone.
-        if (!isHttpScheme(url.scheme))
+        // A proxy may know other schemes; a direct connection speaks HTTP and HTTPS.
+        if (!isSpokenScheme(url.scheme))
             m_refusedScheme = url.scheme;
+        m_tls = IsHttpsScheme(url.scheme);
         m_requestPath = url.path;
         m_connectHost = url.host;
-        m_connectPort = url.port.isEmpty() ? QStringLiteral("80") : url.port;
+        m_connectPort = url.port.isEmpty() ? QString::number(m_targetDefaultPort) : url.port;
     } else {
+        // The proxy fetches an https document for us over its own connection.
+        m_tls = false;
         // A proxy takes the absolute URL as the request target.
         m_requestPath = (url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme) + QStringLiteral("://") +
                         url.host + (url.port.isEmpty() ? QString() : ':' + url.port) + url.path;
@@ -78,16 +83,20 @@ void THttpClient::relocate(const QString& value) {
     m_location = m_requestPath;
 }
 
-// Location carries the port whenever it is not the default one, or the text would name
-// another server; a relative relocation keeps the port of the server that sent it.
+// Location carries the port whenever it is not the scheme's default one, or the text
+// would name another server; a relative relocation keeps the scheme and the port of the
+// server that sent it (a relocation on an https server never drops to plain HTTP by
+// leaving the scheme out).
 void THttpClient::relocateDirect(const QString& value) {
+    const QString current = m_tls ? QStringLiteral("https") : QStringLiteral("http");
+    const quint16 currentDefault = HttpDefaultPort(current);
     if (value.startsWith('/')) {
         m_requestPath = value;
-        m_location = QStringLiteral("http://") + HttpAuthority(m_connectHost, m_connectPort) + value;
+        m_location = current + QStringLiteral("://") + HttpAuthority(m_connectHost, m_connectPort, currentDefault) + value;
         return;
     }
     const ParsedUrl url = ParseURL(value);
-    if (!isHttpScheme(url.scheme)) {
+    if (!isSpokenScheme(url.scheme)) {
         // Not followed: the header's end refuses it, and nothing of the target changes.
         m_refusedScheme = url.scheme;
         return;
@@ -98,27 +107,31 @@ void THttpClient::relocateDirect(const QString& value) {
         m_connectPort = url.port;
     if (!url.scheme.isEmpty() && !url.host.isEmpty()) {
         m_targetHost = url.host;
-        // Another server without a port is reached on the default port, not on the
-        // port of the server that sent us there.
+        m_tls = IsHttpsScheme(url.scheme);
+        m_targetDefaultPort = HttpDefaultPort(url.scheme);
+        // Another server without a port is reached on its scheme's default port, not on
+        // the port of the server that sent us there.
         if (url.port.isEmpty())
-            m_connectPort = QStringLiteral("80");
-        m_location = url.scheme + QStringLiteral("://") + HttpAuthority(url.host, url.port) + url.path;
+            m_connectPort = QString::number(m_targetDefaultPort);
+        m_location = url.scheme + QStringLiteral("://") + HttpAuthority(url.host, url.port, m_targetDefaultPort) + url.path;
         if (url.path.isEmpty())
             m_requestPath = QStringLiteral("/");
         return;
     }
-    const QString scheme = url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme;
+    // Without a host the connection stays as it is, and so does its scheme.
+    const QString scheme = url.scheme.isEmpty() ? current : url.scheme;
     if (url.path.isEmpty()) {
         // A bare name ("page.htm"), which the split returns as the host.
-        m_location = scheme + QStringLiteral("://") + HttpAuthority(m_targetHost, m_connectPort) + '/' + url.host;
+        m_location = scheme + QStringLiteral("://") + HttpAuthority(m_targetHost, m_connectPort, currentDefault) + '/' +
+                     url.host;
         m_requestPath = '/' + url.host;
         m_connectHost = m_targetHost;
     } else if (url.host.isEmpty()) {
-        m_location = scheme + QStringLiteral("://") + HttpAuthority(m_targetHost, m_connectPort) + url.path;
+        m_location = scheme + QStringLiteral("://") + HttpAuthority(m_targetHost, m_connectPort, currentDefault) + url.path;
         m_connectHost = m_targetHost;
     } else {
         m_targetHost = url.host;
-        m_location = scheme + QStringLiteral("://") + HttpAuthority(url.host, m_connectPort) + url.path;
+        m_location = scheme + QStringLiteral("://") + HttpAuthority(url.host, m_connectPort, currentDefault) + url.path;
     }
 }
 

@@ -8,12 +8,16 @@ QString basicCredentials(const QString& user, const QString& password) {
 
 }  // namespace
 
-QString HttpAuthority(const QString& host, const QString& port) {
+QString HttpAuthority(const QString& host, const QString& port, quint16 defaultPort) {
     // A service name ("http") stays out: the field wants a number.
     bool isNumber = false;
     const uint number = port.toUInt(&isNumber);
-    return !isNumber || number == 80 ? host : host + ':' + QString::number(number);
+    return !isNumber || number == defaultPort ? host : host + ':' + QString::number(number);
 }
+
+bool IsHttpsScheme(const QString& scheme) { return scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0; }
+
+quint16 HttpDefaultPort(const QString& scheme) { return IsHttpsScheme(scheme) ? 443 : 80; }
 
 QString HttpDateText(const QDateTime& when) {
     static const char kDays[] = "MonTueWedThuFriSatSun";
@@ -40,7 +44,7 @@ QStringList BuildHttpRequestLines(const HttpRequestHeaderInput& in) {
         lines << QStringLiteral("Content-Type: ") + in.contentTypePost;
     if (!in.agent.isEmpty())
         lines << QStringLiteral("User-Agent: ") + in.agent;
-    lines << QStringLiteral("Host: ") + HttpAuthority(in.targetHost, in.targetPort);
+    lines << QStringLiteral("Host: ") + HttpAuthority(in.targetHost, in.targetPort, in.defaultPort);
     if (in.noCache)
         lines << QStringLiteral("Pragma: no-cache");
     if (post)
