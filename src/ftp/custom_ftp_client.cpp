@@ -3,6 +3,7 @@
 
 #include "net/async_socket.h"
 #include "net/notification_target.h"
+#include "net/tls_error.h"
 
 #include <QFile>
 #include <QPointer>
@@ -13,9 +14,9 @@
 namespace {
 
 // The order in which the steps of a request run, whatever order they were given in.
-constexpr TFtpStep kStepOrder[] = {stOpen, stUser, stPass, stCwd,  stCdup, stType, stPort,  stRest,
-                                   stRetr, stStor, stAppe, stList, stNlst, stSyst, stMkd,   stRmd,
-                                   stRnfr, stRnto, stSize, stDele, stPwd,  stQuote, stQuit};
+constexpr TFtpStep kStepOrder[] = {stOpen, stUser, stPass, stProt, stCwd,  stCdup, stType,  stPort,
+                                   stRest, stRetr, stStor, stAppe, stList, stNlst, stSyst,  stMkd,
+                                   stRmd,  stRnfr, stRnto, stSize, stDele, stPwd,  stQuote, stQuit};
 
 }  // namespace
 
@@ -27,6 +28,7 @@ TCustomFtpClient::TCustomFtpClient(QObject* owner) : QObject(owner), m_port(QStr
     m_control->OnDataAvailable = [this](TAsyncSocket*, quint16) { controlDataAvailable(); };
     m_control->OnSessionClosed = [this](TAsyncSocket*, quint16 e) { controlSessionClosed(e); };
     m_control->OnDnsLookupDone = [this](TAsyncSocket*, quint16 e) { controlDnsLookupDone(e); };
+    m_control->OnTlsHandshakeDone = [this](TAsyncSocket*, quint16 e) { controlTlsDone(e); };
 }
 
 TCustomFtpClient::~TCustomFtpClient() {
@@ -84,6 +86,12 @@ void TCustomFtpClient::display(const QString& text) {
     if (!OnDisplay)
         return;
     QString msg = text;
+    // The password never reaches a log: not in the PASS line, nor where a server echoes
+    // it (a short one would blot out ordinary words, so only longer ones are looked for).
+    if (msg.startsWith(QLatin1String("> PASS ")))
+        msg = QStringLiteral("> PASS ****");
+    else if (m_passWord.size() >= 6)
+        msg.replace(m_passWord, QStringLiteral("****"));
     OnDisplay(this, msg);
 }
 
@@ -144,6 +152,8 @@ void TCustomFtpClient::RunNextStep() {
             continue;  // USER was answered 230: no password wanted
         if (step == stCwd && m_hostDirName.isEmpty())
             continue;
+        if (step == stProt && !m_control->TlsEstablished())
+            continue;
         if (step == stRetr && !(m_currentStep == stRest && m_statusCode == 350 && m_resumeAt >= 0))
             m_resumeAt = 0;
         if (step == stQuit) {
@@ -169,7 +179,8 @@ void TCustomFtpClient::runStep(TFtpStep step) {
         &TCustomFtpClient::QuitStep,   &TCustomFtpClient::SystStep,  &TCustomFtpClient::DeleStep,
         &TCustomFtpClient::PwdStep,    &TCustomFtpClient::QuoteStep, &TCustomFtpClient::StorStep,
         &TCustomFtpClient::TypeStep,   &TCustomFtpClient::RestStep,  &TCustomFtpClient::CdupStep,
-        &TCustomFtpClient::NlstStep,   &TCustomFtpClient::AppeStep,  &TCustomFtpClient::PortStep};
+        &TCustomFtpClient::NlstStep,   &TCustomFtpClient::AppeStep,  &TCustomFtpClient::PortStep,
+        &TCustomFtpClient::ProtStep};
     (this->*routines[step])();
 }
 
@@ -238,6 +249,11 @@ void TCustomFtpClient::IssueCommand(TFtpRequest type, const QString& command, st
         return;
     if (!m_inRequest)
         m_requestType = type;
+    sendStepCommand(command, accepted, afterReply);
+}
+
+void TCustomFtpClient::sendStepCommand(const QString& command, std::initializer_list<int> accepted,
+                                       Routine afterReply) {
     int n = 0;
     for (int code : accepted)
         if (n < 15)
@@ -303,6 +319,13 @@ QString TCustomFtpClient::socketFailureText(int error) const {
            QString::number(error) + ')';
 }
 
+// A failed TLS handshake names the server and OpenSSL's reason.
+QString TCustomFtpClient::socketFailureText(const TAsyncSocket& socket, int error) const {
+    if (error >= TLS_ERR_HANDSHAKE && error <= TLS_ERR_CONNECTION && !socket.TlsErrorText().isEmpty())
+        return QStringLiteral("500 ") + socket.TlsErrorText() + QStringLiteral(" (Error #%1)").arg(error);
+    return socketFailureText(error);
+}
+
 void TCustomFtpClient::OpenStep() {
     if (!CheckReady())
         return;
@@ -314,6 +337,7 @@ void TCustomFtpClient::OpenStep() {
         m_requestType = rqOpen;
     m_currentStep = stOpen;
     m_doneFlag = false;
+    m_dataTls = false;
     m_reader.clear();
     m_requestResult = 0;
     setState(fcLookingUp);
@@ -417,7 +441,10 @@ bool TCustomFtpClient::handleBanner() {
     setState(fcConnected);
     if (OnSessionConnected)
         OnSessionConnected(this, 0);
-    SignalDone(0);
+    if (m_tlsMode != ftpTlsOff)
+        authTls();
+    else
+        SignalDone(0);
     return true;
 }
 

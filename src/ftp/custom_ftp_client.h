@@ -23,6 +23,15 @@ class TAsyncSocket;
 //
 // The data connection is opened by the server (PORT, the default) or, with Passive set,
 // by the client (EPSV, and PASV when the server refuses EPSV).
+//
+// With TlsMode other than ftpTlsOff the open step sends AUTH TLS after the greeting and
+// runs the TLS handshake before USER; after the login PBSZ 0 and PROT P put the data
+// connections under TLS too (each resumes the control connection's session; the client
+// is the TLS client whoever connects). The server's certificate is checked with what the
+// process's TlsConfiguration trusts; a refused one fails the request with
+// TLS_ERR_CERTIFICATE and is noted there. The protocol and cipher of every TLS
+// connection are shown once through OnDisplay ("! TLS ..."), and no shown line ever
+// holds the password.
 class TCustomFtpClient : public QObject {
 public:
     // One upload block is read and sent at a time, the next when the socket has handed
@@ -66,6 +75,9 @@ public:
     // and reaches the server through a home router's NAT.
     bool Passive() const { return m_passive; }  // false
     void SetPassive(bool v) { m_passive = v; }
+    // Beyond the classic client: FTP over TLS (see above).
+    TFtpTlsMode TlsMode() const { return m_tlsMode; }  // ftpTlsOff
+    void SetTlsMode(TFtpTlsMode v) { m_tlsMode = v; }
     qint64 Tag() const { return m_tag; }
     void SetTag(qint64 v) { m_tag = v; }
 
@@ -174,6 +186,8 @@ private:
     bool commandAllowed();
     void IssueCommand(TFtpRequest type, const QString& command, std::initializer_list<int> accepted,
                       Routine afterReply = nullptr);
+    // The part of IssueCommand after its checks: a command inside a step that has begun.
+    void sendStepCommand(const QString& command, std::initializer_list<int> accepted, Routine afterReply);
     void SendCommand(const QString& text);
     void ShowReply();
     void display(const QString& text);
@@ -190,7 +204,21 @@ private:
     void controlSessionClosed(quint16 error);
     bool handleBanner();
     QString socketFailureText(int error) const;
+    QString socketFailureText(const TAsyncSocket& socket, int error) const;
     void quitAfterReply();
+
+    // TLS (ftp_tls.cpp)
+    void ProtStep();
+    void authTls();
+    void authTlsReplied();
+    void controlTlsDone(quint16 error);
+    void pbszReplied();
+    void protReplied();
+    bool tolerateTlsRefusal(const QString& command, const QString& consequence);
+    void showTlsSession(const TAsyncSocket& socket, const QString& which);
+    void secureDataSocket();
+    bool startDataTls(Routine onReady);
+    void dataTlsDone(quint16 error);
 
     // data connection
     void prepareDataSocket();
@@ -231,6 +259,7 @@ private:
     quint16 m_shareWord = ftpShareExclusive;
     TFtpOptions m_options = ftpAcceptLF;
     bool m_passive = false;
+    TFtpTlsMode m_tlsMode = ftpTlsOff;
     qint64 m_tag = 0;
 
     // run-time
@@ -261,6 +290,12 @@ private:
     // A reply (or the greeting) is still owed: a close of the control connection now
     // is a failure, not the end of a QUIT.
     bool m_awaitingReply = false;
+    // The error message before a TLS command whose refusal the mode tolerates.
+    QString m_errorBeforeTls;
+    // The server accepted PROT P: data connections of this session run TLS.
+    bool m_dataTls = false;
+    // What the data connection does once its TLS handshake is done (active mode).
+    Routine m_afterDataTls = nullptr;
     FtpReplyReader m_reader;
 
     // transfer

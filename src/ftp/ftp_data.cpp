@@ -17,8 +17,11 @@ void TCustomFtpClient::prepareDataSocket() {
     m_data->OnDataAvailable = nullptr;
     m_data->OnDataSent = nullptr;
     m_data->OnSessionConnected = nullptr;
+    m_data->OnTlsHandshakeDone = nullptr;
     if (m_data->State() != wsClosed)
         m_data->Close();
+    m_data->SetTls(false);
+    m_afterDataTls = nullptr;
     m_dataPassive = m_passive;
     m_passiveDone = false;
     m_passiveError = 0;
@@ -97,6 +100,10 @@ void TCustomFtpClient::connectPassive(quint16 port) {
         m_data->SetAddr(m_control->PeerAddr());
         m_data->SetPort(QString::number(port));
         m_data->SetProto(QStringLiteral("tcp"));
+        // The client connects, so its TLS starts with the connection.
+        m_data->SetTls(m_dataTls);
+        if (m_dataTls)
+            secureDataSocket();
         m_data->OnSessionConnected = [this](TAsyncSocket*, quint16 error) { passiveConnected(error); };
         m_data->Connect();
     } catch (const ESocketException& e) {
@@ -114,6 +121,8 @@ void TCustomFtpClient::passiveConnected(quint16 error) {
     m_data->OnSessionConnected = nullptr;
     m_passiveDone = true;
     m_passiveError = error;
+    if (error == 0 && m_dataTls)
+        showTlsSession(*m_data, QStringLiteral("data connection: "));
     const Routine ready = m_onDataReady;
     m_onDataReady = nullptr;
     if (!ready)
@@ -147,7 +156,7 @@ bool TCustomFtpClient::armDataConnection(Routine onReady) {
 void TCustomFtpClient::failDataConnection(quint16 error) {
     m_awaitingReply = false;
     m_replyHandler = nullptr;
-    m_lastResponse = socketFailureText(error);
+    m_lastResponse = socketFailureText(*m_data, error);
     m_statusCode = m_requestResult = 500;
     storeErrorMessage();
     releaseLocalFile();
@@ -248,8 +257,11 @@ void TCustomFtpClient::uploadStep(bool append) {
 }
 
 void TCustomFtpClient::AcceptPutData() {
-    if (!takeDataHandle())
-        return;
+    if (takeDataHandle() && !startDataTls(&TCustomFtpClient::putDataReady))
+        putDataReady();
+}
+
+void TCustomFtpClient::putDataReady() {
     m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { dataEnded(error); };
     m_data->OnDataAvailable = [this](TAsyncSocket*, quint16) { DiscardPutData(); };
     // The socket also reports a new connection writable once: sending has not begun
@@ -412,8 +424,11 @@ void TCustomFtpClient::downloadStep(const char* verb, TFtpRequest type) {
 }
 
 void TCustomFtpClient::AcceptGetData() {
-    if (!takeDataHandle())
-        return;
+    if (takeDataHandle() && !startDataTls(&TCustomFtpClient::getDataReady))
+        getDataReady();
+}
+
+void TCustomFtpClient::getDataReady() {
     m_data->OnDataAvailable = [this](TAsyncSocket*, quint16) { ReceiveGetData(); };
     m_data->OnSessionClosed = [this](TAsyncSocket*, quint16 error) { dataEnded(error); };
     m_data->OnDataSent = nullptr;

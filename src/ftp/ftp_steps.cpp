@@ -118,7 +118,8 @@ void TCustomFtpClient::QuitStep() {
 
 namespace {
 
-constexpr TFtpStepSet kLogin = StepBit(stOpen) | StepBit(stUser) | StepBit(stPass);
+// PBSZ and PROT follow the login only on a TLS control connection.
+constexpr TFtpStepSet kLogin = StepBit(stOpen) | StepBit(stUser) | StepBit(stPass) | StepBit(stProt);
 
 constexpr TFtpStepSet steps(std::initializer_list<TFtpStep> list) {
     TFtpStepSet set = 0;

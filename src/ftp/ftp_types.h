@@ -30,7 +30,8 @@ enum TFtpClientState {
 
 enum TFtpStep {
     stNone, stOpen, stUser, stPass, stCwd, stSize, stMkd, stRmd, stRnfr, stRnto, stRetr, stList, stQuit,
-    stSyst, stDele, stPwd, stQuote, stStor, stType, stRest, stCdup, stNlst, stAppe, stPort
+    stSyst, stDele, stPwd, stQuote, stStor, stType, stRest, stCdup, stNlst, stAppe, stPort,
+    stProt  // PBSZ 0 and PROT P after the login; runs only on a TLS control connection
 };
 using TFtpStepSet = quint32;  // bit n stands for step n
 constexpr TFtpStepSet StepBit(TFtpStep s) { return TFtpStepSet(1) << s; }
@@ -56,6 +57,14 @@ enum TFtpShareMode {
 };
 
 enum TFtpOption { ftpAcceptLF = 1 };
+
+// FTP over TLS, explicit (AUTH TLS on the control connection, then PBSZ 0 and PROT P so
+// that the data connections run TLS too, resuming the control connection's session).
+enum TFtpTlsMode {
+    ftpTlsOff,          // plain FTP: nothing of TLS is sent
+    ftpTlsWhenOffered,  // AUTH TLS is tried; a server that refuses it is used in plain text
+    ftpTlsRequired      // a refusal fails the request: no name and no password go in clear
+};
 using TFtpOptions = unsigned;  // a set of TFtpOption bits
 
 class TCustomFtpClient;

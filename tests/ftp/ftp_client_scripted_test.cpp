@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                          EXPECT_TRUE(h.client.Quit());
                      },
                      Done{{rqConnect, 530}, {rqQuit, 0}}, 221, "530 Login incorrect.", "221 bye", false,
-                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS p", "< 530 Login incorrect.", "> QUIT",
+                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS ****", "< 530 Login incorrect.", "> QUIT",
                       "< 221 bye"},
                      "USER u\r\nPASS p\r\nQUIT\r\n"},
         DialogueCase{"a multi-line reply ends on its last line only",
@@ -138,18 +138,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {Step::reply("220 hi\r\n331 pw\r\n"), Step::expect("USER u"), Step::expect("PASS p"),
                       Step::reply("230 in\r\n")},
                      connectOnce, Done{{rqConnect, 0}}, 230, "", "230 in", true,
-                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS p", "< 230 in"}, "USER u\r\nPASS p\r\n"},
+                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS ****", "< 230 in"}, "USER u\r\nPASS p\r\n"},
         DialogueCase{"replies split over reads",
                      {Step::replyPieces({"2", "20 h", "i\r", "\n"}), Step::expect("USER u"),
                       Step::replyPieces({"331 p", "w\r\n"}), Step::expect("PASS p"),
                       Step::replyPieces({"230 in\r", "\n"})},
                      connectOnce, Done{{rqConnect, 0}}, 230, "", "230 in", true,
-                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS p", "< 230 in"}, {}},
+                     {"< 220 hi", "> USER u", "< 331 pw", "> PASS ****", "< 230 in"}, {}},
         DialogueCase{"an empty line is shown and ignored",
                      {Step::reply("220 hi\r\n"), Step::expect("USER u"), Step::reply("\r\n331 pw\r\n"),
                       Step::expect("PASS p"), Step::reply("230 in\r\n")},
                      connectOnce, Done{{rqConnect, 0}}, 230, "", "230 in", true,
-                     {"< 220 hi", "> USER u", "< ", "< 331 pw", "> PASS p", "< 230 in"}, {}},
+                     {"< 220 hi", "> USER u", "< ", "< 331 pw", "> PASS ****", "< 230 in"}, {}},
         DialogueCase{"greeting 421 closes the connection", {Step::reply("421 Too many users\r\n")}, connectOnce,
                      Done{{rqConnect, 421}}, 421, "421 Too many users", "421 Too many users", false,
                      {"< 421 Too many users"}, {}},
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                          const TFtpDisplay record = h.client.OnDisplay;
                          h.client.OnDisplay = [&h, record](TCustomFtpClient* c, QString& msg) {
                              record(c, msg);
-                             if (msg == "> PASS p")
+                             if (msg == "> PASS ****")
                                  QTimer::singleShot(50, [&h] { h.client.Abort(); });
                          };
                          EXPECT_FALSE(h.client.Connect());
@@ -274,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
     Transfers, FtpUploadTest,
     ::testing::Values(
         UploadCase{"150 before the data connection", 100000, false, kStoreAfter150, kStored, "", true, 0, -1,
-                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS p", "< 230 in", "> PORT 127,0,0,1,*",
+                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS ****", "< 230 in", "> PORT 127,0,0,1,*",
                     "< 200 PORT ok", "> STOR up.bin", "< 150 go", "< 226 done",
                     "! 100000 bytes received/sent in *", "> QUIT", "< 221 bye"}},
         UploadCase{"data connection before 150", 100000, false,
@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kActivePort + QList<Step>{Step::reply("150 go\r\n"), Step::connectToPort(), Step::receiveData(),
                                              Step::reply("451 Failure writing\r\n")},
                    Done{{rqConnect, 0}, {rqPut, 451}, {rqQuit, 0}}, "451 Failure writing", true, -1, -1,
-                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS p", "< 230 in", "> PORT *", "< 200 PORT ok",
+                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS ****", "< 230 in", "> PORT *", "< 200 PORT ok",
                     "> STOR up.bin", "< 150 go", "< 451 Failure writing", "! STOR Failed", "> QUIT", "< 221 bye"}},
         UploadCase{"passive: EPSV accepted", 300000, true,
                    passiveStore({Step::expect("EPSV"), Step::listenPassive(),
@@ -309,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  Step::expect("PASV"), Step::listenPassive(),
                                  Step::reply("227 Entering Passive Mode (127,0,0,1,{p1},{p2})\r\n")}),
                    kStored, "", true, -1, -1,
-                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS p", "< 230 in", "> EPSV",
+                   {"< 220 ready", "> USER u", "< 331 pw", "> PASS ****", "< 230 in", "> EPSV",
                     "< 500 EPSV not understood", "> PASV", "< 227 Entering Passive Mode *", "> STOR up.bin",
                     "< 150 go", "< 226 done", "! 300000 bytes received/sent in *", "> QUIT", "< 221 bye"}},
         UploadCase{"passive: a foreign address in 227 is not used", 1000, true,

@@ -52,6 +52,11 @@ void VsftpdServer::addAccount(const QString& user, const QString& password, cons
     m_accounts << Account{user, password, rootDir};
 }
 
+void VsftpdServer::enableTls(const QString& certFile, const QString& keyFile) {
+    m_tlsCert = certFile;
+    m_tlsKey = keyFile;
+}
+
 bool VsftpdServer::writeFiles() {
     const passwd* me = ::getpwuid(::geteuid());
     if (!me) {
@@ -108,7 +113,18 @@ bool VsftpdServer::writeFiles() {
                                "vsftpd_log_file=%3/vsftpd.log\n")
                                .arg(m_port)
                                .arg(QString::fromLocal8Bit(me->pw_name), d, m_pamService);
-    if (!writeText(d + "/vsftpd.conf", config)) {
+    // vsftpd's own cipher default (DES-CBC3-SHA) is one OpenSSL 3 no longer offers.
+    const QString tls = m_tlsCert.isEmpty() ? QString()
+                                            : QStringLiteral("ssl_enable=YES\n"
+                                                             "rsa_cert_file=%1\n"
+                                                             "rsa_private_key_file=%2\n"
+                                                             "ssl_ciphers=HIGH\n"
+                                                             "force_local_logins_ssl=YES\n"
+                                                             "force_local_data_ssl=YES\n"
+                                                             "require_ssl_reuse=YES\n"
+                                                             "strict_ssl_read_eof=YES\n")
+                                                  .arg(m_tlsCert, m_tlsKey);
+    if (!writeText(d + "/vsftpd.conf", config + tls)) {
         m_error = QStringLiteral("cannot write the vsftpd configuration");
         return false;
     }

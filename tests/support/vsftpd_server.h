@@ -23,6 +23,10 @@ public:
 
     // Before start(): one more account; its login directory is created when missing.
     void addAccount(const QString& user, const QString& password, const QString& rootDir);
+    // Before start(): explicit FTP over TLS with this certificate (PEM files), required
+    // for logins and data, every data connection resuming the control connection's
+    // session, and an upload complete only when the client ends it with close_notify.
+    void enableTls(const QString& certFile, const QString& keyFile);
 
     // Starts the server and waits (bounded) until its port answers. False, with the
     // reason in errorText(), when it cannot.
@@ -41,6 +45,7 @@ private:
     void stop();
 
     QList<Account> m_accounts;
+    QString m_tlsCert, m_tlsKey;
     QTemporaryDir m_dir;
     QString m_pamService;
     std::unique_ptr<QProcess> m_process;
