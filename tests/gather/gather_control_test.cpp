@@ -1,0 +1,163 @@
+// The user's hands on a running gather: Abort and Resume, ReStart, a new manifest
+// loaded over live downloads, a part file that cannot be made, and a manifest with
+// nothing to fetch.
+#include "gather_harness.h"
+#include "gather/gather_paths.h"
+#include "support/event_wait.h"
+#include "support/manifest_maker.h"
+#include "support/part_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+namespace {
+
+QByteArray Bytes(int size, char seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(seed * 31 + i * 13 + i / 509);
+    return bytes;
+}
+
+QStringList Urls(const PartServer& server, const QStringList& paths) {
+    QStringList urls;
+    for (const QString& path : paths)
+        urls << server.url(path);
+    return urls;
+}
+
+bool ShowsProgress(const GatherHarness& h, int row) { return h.cell(row, DownloadColumn::Status).endsWith('%'); }
+
+TEST(GatherControl, AbortStopsBothLiveDownloadsAndResumeFetchesThemAgain) {
+    const QList<QByteArray> parts = {Bytes(20000, 1), Bytes(20000, 2), Bytes(5000, 3)};
+    PartServer server({{"/a1", {PartReply::stallAfter(parts[0], 4000), PartReply::ok(parts[0])}},
+                       {"/a2", {PartReply::stallAfter(parts[1], 6000), PartReply::ok(parts[1])}},
+                       {"/a3", {PartReply::ok(parts[2])}}});
+    GatherHarness h;
+    h.load(ManifestLinesFor("abort.bin", parts, Urls(server, {"/a1", "/a2", "/a3"})));
+    ASSERT_TRUE(waitUntil([&] { return ShowsProgress(h, 0) && ShowsProgress(h, 1); }));
+    EXPECT_EQ(h.cell(0, DownloadColumn::Status), "20%");
+    EXPECT_EQ(h.cell(2, DownloadColumn::Status), "Idle") << "two live: the third waits";
+
+    h.engine.Abort();
+    EXPECT_TRUE(h.engine.stopFlag());
+    ASSERT_TRUE(h.waitEnd());
+    for (int row : {0, 1})
+        EXPECT_EQ(h.cell(row, DownloadColumn::Status), "Error:CRC") << row;
+    EXPECT_EQ(h.cell(2, DownloadColumn::Status), "Idle") << "nothing new starts after Abort";
+    EXPECT_EQ(server.requests("/a3"), 0);
+    EXPECT_EQ(h.engine.liveCount(), 0);
+    // The aborted downloads have reported: the next tick switches the timer off.
+    ASSERT_TRUE(h.engine.stallTimer()->isActive());
+    h.engine.StallTick();
+    EXPECT_FALSE(h.engine.stallTimer()->isActive());
+
+    h.engine.Resume();
+    EXPECT_FALSE(h.engine.stopFlag());
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted});
+    EXPECT_EQ(h.readOutput(), parts.join());
+    EXPECT_EQ(QStringList({h.cell(0, DownloadColumn::Attempts), h.cell(1, DownloadColumn::Attempts),
+                           h.cell(2, DownloadColumn::Attempts)}),
+              QStringList({"2", "2", "1"}));
+    EXPECT_LE(server.mostOpenAtOnce(), 2);
+}
+
+TEST(GatherControl, ReStartAbortsOnlyALiveRow) {
+    const QList<QByteArray> parts = {Bytes(3000, 4), Bytes(30000, 5)};
+    PartServer server({{"/r1", {PartReply::ok(parts[0])}},
+                       {"/r2", {PartReply::stallAfter(parts[1], 3000), PartReply::ok(parts[1])}}});
+    GatherHarness h;
+    h.load(ManifestLinesFor("restart.bin", parts, Urls(server, {"/r1", "/r2"})));
+    ASSERT_TRUE(waitUntil([&] { return h.cell(0, DownloadColumn::Status) == "Done." && ShowsProgress(h, 1); }));
+
+    for (int row : {0, -1, 7}) {  // a done row, no selection, a row that does not exist
+        h.engine.ReStart(row);
+        runLoopFor(50);
+        EXPECT_EQ(h.engine.liveCount(), 1) << row;
+        EXPECT_EQ(h.cell(1, DownloadColumn::Status), "10%") << row;
+    }
+    EXPECT_EQ(server.requests("/r1"), 1);
+
+    h.engine.ReStart(1);
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted});
+    EXPECT_EQ(h.cell(1, DownloadColumn::Attempts), "2");
+    EXPECT_TRUE(h.statuses.value(1).contains("Error:CRC"));
+    EXPECT_EQ(h.cell(0, DownloadColumn::Attempts), "1");
+}
+
+TEST(GatherControl, ANewManifestDropsTheLiveDownloadsOfTheOldOne) {
+    const QList<QByteArray> oldParts = {Bytes(40000, 6), Bytes(40000, 7)};
+    PartServer oldServer({{"/o1", {PartReply::stallAfter(oldParts[0], 10000)}},
+                          {"/o2", {PartReply::stallAfter(oldParts[1], 20000)}}});
+    const QList<QByteArray> newParts = {Bytes(7000, 8), Bytes(9000, 9)};
+    PartServer newServer({{"/n1", {PartReply::ok(newParts[0])}}, {"/n2", {PartReply::ok(newParts[1])}}});
+    GatherHarness h;
+    h.load(ManifestLinesFor("old.bin", oldParts, Urls(oldServer, {"/o1", "/o2"})));
+    ASSERT_TRUE(waitUntil([&] { return ShowsProgress(h, 0) && ShowsProgress(h, 1); }));
+    const QString oldPart = h.partPath(0);
+
+    h.statuses.clear();
+    h.load(ManifestLinesFor("new.bin", newParts, Urls(newServer, {"/n1", "/n2"})));
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted});
+    EXPECT_EQ(h.readOutput(), newParts.join());
+    for (int row : {0, 1}) {
+        EXPECT_EQ(h.cell(row, DownloadColumn::Attempts), "1") << row;
+        EXPECT_EQ(h.cell(row, DownloadColumn::Recvd), QString::number(newParts[row].size())) << row;
+        for (const QString& status : h.statuses.value(row))
+            EXPECT_FALSE(status.startsWith("Error")) << "the old download reported into row " << row;
+    }
+    EXPECT_FALSE(h.engine.stopFlag()) << "dropping the old downloads is no Abort";
+    EXPECT_TRUE(waitUntil([&] { return oldServer.openNow() == 0; })) << "the old connections were closed";
+    QFile kept(oldPart);
+    EXPECT_EQ(kept.size(), 10000) << "what the old download wrote stays on disk";
+}
+
+TEST(GatherControl, APartFileThatCannotBeMadeHoldsNoSlotAndIsReportedOnce) {
+    const QList<QByteArray> parts = {Bytes(1000, 10), Bytes(2000, 11)};
+    PartServer server({{"/c1", {PartReply::ok(parts[0])}}, {"/c2", {PartReply::ok(parts[1])}}});
+    GatherHarness h;
+    h.settings.simultaneous = 1;
+    const QStringList urls = Urls(server, {"/c1", "/c2"});
+    // A directory stands where the first part file would go.
+    ASSERT_TRUE(QDir().mkpath(GatherPaths(h.settings.savePath, "blocked.bin").partFile(urls[0])));
+    h.load(ManifestLinesFor("blocked.bin", parts, urls));
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(h.cell(0, DownloadColumn::Status), "Error:File");
+    EXPECT_EQ(h.cell(0, DownloadColumn::Attempts), "2") << "tried at the first pass and at the pass after part 2";
+    EXPECT_EQ(h.cell(1, DownloadColumn::Status), "Done.") << "the failure held no download slot";
+    EXPECT_EQ(server.requests("/c1"), 0);
+    EXPECT_EQ(h.engine.liveCount(), 0);
+    EXPECT_EQ(h.rests, 1);
+    ASSERT_EQ(h.prompt.messages().size(), 1) << h.prompt.messages().join('|').toStdString();
+    EXPECT_TRUE(h.prompt.messages()[0].startsWith("Cannot create " + h.partPath(0) + ": "));
+    EXPECT_EQ(h.prompt.shown()[0].kind, ScriptedPrompt::Kind::Error);
+}
+
+TEST(GatherControl, AManifestWithoutPartsGoesStraightToTheRebuild) {
+    for (const char* fileCrc : {"00000000", "1234ABCD"}) {
+        GatherHarness h;
+        h.load(ManifestLinesFor("empty.bin", {}, {}, fileCrc));
+        // No download, so the pass decided at once.
+        ASSERT_EQ(h.rebuilt.size(), 1) << fileCrc;
+        const bool good = QString(fileCrc) == "00000000";
+        EXPECT_EQ(h.rebuilt[0], good ? RebuildOutcome::Extracted : RebuildOutcome::CrcError);
+        EXPECT_EQ(h.readOutput(), QByteArray());
+        EXPECT_EQ(h.prompt.messages(), QStringList(good ? "Extracted " + h.outputPath() + " successfully!"
+                                                        : "CRC Error on " + h.outputPath()));
+    }
+}
+
+TEST(GatherControl, NothingHappensBeforeAManifestIsLoaded) {
+    GatherHarness h;
+    h.engine.Resume();
+    h.engine.Download();
+    EXPECT_FALSE(QDir(h.settings.savePath).exists()) << "no folder for a manifest that is not there";
+    EXPECT_TRUE(h.prompt.shown().isEmpty());
+    EXPECT_TRUE(h.rebuilt.isEmpty());
+}
+
+}  // namespace
