@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <exception>
+#include <memory>
 
 class LimitSpinBox;
 class QAction;
@@ -23,6 +24,7 @@ class QTabWidget;
 class QTimer;
 class QTreeView;
 class QWebEngineView;
+class GatherEngine;
 class TFormLargeFTP;
 class TextLog;
 class TextTable;
@@ -46,7 +48,7 @@ public:
 
     // State of the window, cleared at start-up.
     bool commandLineFlag() const { return m_commandLineFlag; }
-    bool stopFlag() const { return m_stopFlag; }
+    bool stopFlag() const;
     bool ftpAborted() const { return m_ftpAborted; }
     // The help file beside the program, and the address of the browser's start page.
     const QString& helpFile() const { return m_helpFile; }
@@ -59,6 +61,8 @@ public:
     TextTable* uploadTable() const { return m_uploadTable; }
     TextLog* ftpLog() const { return m_ftpLog; }
     TextLog* httpLog() const { return m_httpLog; }
+    // The gather engine behind page 1: the live downloads and the stall timer.
+    GatherEngine* gather() const { return m_gather.get(); }
     ManifestLines mempwq;  // lines of the current manifest, written or read
 
     // Help context of a control: 2 for the controls the Options section of the help
@@ -106,6 +110,10 @@ public:
     // Page 1: gathering.
     void btnldpwq2Click();
     void btnDownloadClick();
+    void btnAbortDLClick();
+    void btndlresumeClick();
+    void ReStart1Click();
+    void StallTimerTimer();
     void btnReBuildClick();
 
     // Hands a text (document path or URL) to the desktop's default handler.
@@ -219,7 +227,7 @@ private:
     void connectDragAndDrop();
     void rebuildSiteEntries();
     bool siteListEvent(QObject* watched, QEvent* event);
-    void openManifestFile(const QString& path);
+    void buildGather();
     void showSplitLabels(const QString& sourcePath);
 
     // The one place where a failure of a handler becomes a message: the text is shown
@@ -244,10 +252,8 @@ private:
     QString m_helpFile;
     QString m_manifestPath;
     bool m_commandLineFlag = false;
-    bool m_stopFlag = false;
     bool m_ftpAborted = false;
-    // The HTTP clients fetching a part right now; the gather side fills it.
-    QList<QObject*> m_liveDownloads;
+    std::unique_ptr<GatherEngine> m_gather;
     TextTable* m_downloadTable = nullptr;
     TextTable* m_siteList = nullptr;
     TextTable* m_uploadTable = nullptr;
