@@ -7,7 +7,17 @@
 #include "gather/gather_paths.h"
 #include "gather/part_download.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
+
+namespace {
+
+// How long the rebuild's join works between two turns of the event loop.
+constexpr qint64 RebuildEventSliceMs = 10;
+
+}  // namespace
 
 GatherEngine::GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, UserPrompt& prompt,
                            SettingsSource settings)
@@ -67,8 +77,23 @@ QString GatherEngine::partPath(const GatherSettings& settings, int row) const {
 }
 
 RebuildOutcome GatherEngine::Rebuild() {
+    // A join of gigabytes takes a while: between its blocks the event loop repaints and
+    // runs its timers, so the window never freezes. User input waits for the end: a
+    // click must not replace the table or start downloads under the join.
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    const auto progress = [this, &sinceEvents](qint64 done, qint64 total) {
+        if (onRebuildProgress)
+            onRebuildProgress(done, total);
+        if (sinceEvents.elapsed() >= RebuildEventSliceMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            sinceEvents.restart();
+        }
+    };
+    // The manifest is copied: nothing that runs between the blocks can change it.
+    const ManifestLines filled = m_filled;
     const RebuildOutcome outcome =
-        ::Rebuild(m_filled, settings().savePath, m_table, m_prompt, [this](int) { showGauge(); }, onRebuildProgress);
+        ::Rebuild(filled, settings().savePath, m_table, m_prompt, [this](int) { showGauge(); }, progress);
     if (onRebuilt)
         onRebuilt(outcome);
     return outcome;

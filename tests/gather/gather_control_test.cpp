@@ -151,6 +151,31 @@ TEST(GatherControl, AManifestWithoutPartsGoesStraightToTheRebuild) {
     }
 }
 
+TEST(GatherControl, TheEventLoopRunsWhileALongRebuildJoins) {
+    const QList<QByteArray> parts = {QByteArray(32 << 20, 'x'), QByteArray(32 << 20, 'y'), QByteArray(32 << 20, 'z')};
+    GatherHarness h;
+    const QStringList lines = ManifestLinesFor("long.bin", parts, {"http://127.0.0.1:9/l1", "http://127.0.0.1:9/l2",
+                                                                   "http://127.0.0.1:9/l3"});
+    const GatherPaths paths(h.settings.savePath, "long.bin");
+    ASSERT_TRUE(QDir().mkpath(paths.partsDirectory()));
+    for (int i = 0; i < 3; ++i) {
+        QFile part(paths.partFile(lines[5 + 3 * i]));
+        ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+        part.write(parts[i]);
+    }
+    // Every part lies on disk: the load goes straight to the rebuild, and a timer
+    // ticks while the parts are being joined, not only after.
+    bool firedDuringRebuild = false;
+    int progressCalls = 0;
+    h.engine.onRebuildProgress = [&](qint64, qint64) { ++progressCalls; };
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { firedDuringRebuild |= progressCalls > 0 && h.rebuilt.isEmpty(); });
+    ticker.start(1);
+    h.load(lines);
+    ASSERT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted});
+    EXPECT_TRUE(firedDuringRebuild);
+}
+
 TEST(GatherControl, NothingHappensBeforeAManifestIsLoaded) {
     GatherHarness h;
     h.engine.Resume();

@@ -1,6 +1,7 @@
 // Whole gathers from a real HTTP server (nginx on loopback): byte identity with at most
-// `sdl` downloads at once, parts already on disk accepted without a request, a limit of
-// 0 starting nothing, and a fast download that does not flood its row.
+// `sdl` downloads at once, everything fetched again when the disk is not looked at,
+// parts already on disk accepted without a request, a limit of 0 starting nothing, and a
+// fast download that does not flood its row.
 #include "gather_harness.h"
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
@@ -15,10 +16,9 @@
 namespace {
 
 QByteArray RandomBytes(qint64 size, quint32 seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& b : bytes)
-        b = char(generator.bounded(256));
+    QByteArray bytes((size + 3) / 4 * 4, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    bytes.truncate(size);
     return bytes;
 }
 
@@ -72,13 +72,25 @@ TEST_F(GatherFromNginx, FivePartsTwoAtATimeThenFromDiskThenNothingWithALimitOfZe
         EXPECT_TRUE(h.statuses.value(row).contains("100%")) << row;
     }
 
+    // Without "Check if on HD first" every part is fetched again and overwritten.
+    h.settings.checkOnDisk = false;
+    h.statuses.clear();
+    h.load(manifest);
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(h.rebuilt.size(), 2);
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(h.cell(row, DownloadColumn::Attempts), "1") << row;
+        EXPECT_EQ(h.statuses.value(row).value(0), "Starting...") << row;
+    }
+
     // Every part lies on disk with its CRC: nothing is fetched (the server is gone).
+    h.settings.checkOnDisk = true;
     m_server.reset();
     QFile::remove(h.outputPath());
     h.prompt.forget();
     h.load(manifest);
     EXPECT_EQ(h.engine.liveCount(), 0);
-    EXPECT_EQ(h.rebuilt.size(), 2) << "straight to the rebuild";
+    EXPECT_EQ(h.rebuilt.size(), 3) << "straight to the rebuild";
     EXPECT_EQ(h.rebuilt.last(), RebuildOutcome::Extracted);
     EXPECT_TRUE(h.readOutput() == parts.join());
     for (int row = 0; row < 5; ++row)
@@ -92,7 +104,7 @@ TEST_F(GatherFromNginx, FivePartsTwoAtATimeThenFromDiskThenNothingWithALimitOfZe
     const int restsBefore = h.rests;
     h.load(manifest);
     EXPECT_EQ(h.rests, restsBefore + 1);
-    EXPECT_EQ(h.rebuilt.size(), 2);
+    EXPECT_EQ(h.rebuilt.size(), 3);
     for (int row = 0; row < 5; ++row)
         EXPECT_EQ(h.cell(row, DownloadColumn::Status) + h.cell(row, DownloadColumn::Attempts), "Idle0") << row;
 }
