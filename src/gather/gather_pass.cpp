@@ -36,7 +36,10 @@ void GatherEngine::Download() {
     }
     if (!failure.isEmpty())
         m_prompt.error(failure);
-    m_stallTimer->start();
+    // Switched on, not restarted: passes come at every finished download, and a timer
+    // restarted each time would never tick while short parts keep finishing.
+    if (!m_stallTimer->isActive())
+        m_stallTimer->start();
     if (m_live.isEmpty() && s.autoMerge)
         decideRebuild(pass);
 }

@@ -9,6 +9,7 @@
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
 #include "support/part_server.h"
+#include "support/test_bytes.h"
 #include "window_fixture.h"
 
 #include <QAction>
@@ -25,13 +26,6 @@
 #include <QTreeView>
 
 namespace {
-
-QByteArray Bytes(int size, char seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 11 + i / 397);
-    return bytes;
-}
 
 // Manifests written to disk and opened through the window. The window's default save
 // path lies under HOME, which points into the test's own folder.
@@ -65,7 +59,7 @@ protected:
     QTemporaryDir m_dir;
     QByteArray m_home;
     QString m_savePath;
-    const QList<QByteArray> m_parts = {Bytes(9000, 1), Bytes(12000, 2), Bytes(700, 3)};
+    const QList<QByteArray> m_parts = {SeededBytes(9000, 1), SeededBytes(12000, 2), SeededBytes(700, 3)};
 };
 
 TEST_F(GatherWindowTest, TheArgumentIsOpenedWithoutADialogAndStartsTheFirstPass) {
@@ -97,7 +91,7 @@ TEST_F(GatherWindowTest, LaterOpensAskWithThePwqFilterAndReplaceTheGather) {
                        {"/only.bin", {PartReply::silent()}}});
     open(writeManifest("given.pwq", manifestOn(server)));
     const QString second = writeManifest(
-        "second.pwq", ManifestLinesFor("other.bin", {Bytes(100, 4)}, {server.url("/only.bin")}));
+        "second.pwq", ManifestLinesFor("other.bin", {SeededBytes(100, 4)}, {server.url("/only.bin")}));
     m_prompt.answerOpenFile(second);
     form().btnLoadpwq->click();
     ASSERT_EQ(m_prompt.shown().size(), 1);
@@ -243,7 +237,7 @@ TEST_F(GatherWindowTest, AbortResumeAndReStartFromTheWindow) {
 }
 
 TEST_F(GatherWindowTest, TheControlsOfPageOneAreReadAtEveryStep) {
-    PartServer server({{"/big1.bin", {PartReply::ok(Bytes(9000, 9))}}});
+    PartServer server({{"/big1.bin", {PartReply::ok(SeededBytes(9000, 9))}}});
     open();
     form().dedir->setText(m_savePath);
     form().cbcrcretry->setChecked(false);

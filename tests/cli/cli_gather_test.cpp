@@ -5,36 +5,22 @@
 #include "support/manifest_maker.h"
 #include "support/nginx_server.h"
 #include "support/part_server.h"
+#include "support/test_bytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
-
 TEST(CliGather, AFileSplitAndPublishedComesBackFromItsManifestUrl) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QByteArray original(1500000 + 3, Qt::Uninitialized);
-    QRandomGenerator generator(4711);
-    for (char& b : original)
-        b = char(generator.bounded(256));
-    WriteAll(dir.filePath("holiday.mov"), original);
+    const QByteArray original = SeededBytes(1500000 + 3, 4711);
+    WriteFileBytes(dir.filePath("holiday.mov"), original);
     const QString www = dir.filePath("www");
     ASSERT_TRUE(QDir().mkpath(www));
     NginxServer server(www);
@@ -51,7 +37,7 @@ TEST(CliGather, AFileSplitAndPublishedComesBackFromItsManifestUrl) {
     const QString output = dir.filePath("recv/holiday.mov.dir/holiday.mov");
     EXPECT_EQ(gather.status, 0) << gather.err.toStdString();
     EXPECT_EQ(gather.out, "Extracted " + output + " successfully!\n");
-    EXPECT_TRUE(ReadAll(output) == original) << "byte-identical";
+    EXPECT_TRUE(ReadFileBytes(output) == original) << "byte-identical";
     for (int part = 1; part <= 4; ++part) {
         EXPECT_TRUE(gather.err.contains(QString("part %1/4 started (attempt 1): %2").arg(part).arg(server.url(QString("/hol%1.bin").arg(part)))))
             << gather.err.toStdString();
@@ -75,8 +61,8 @@ TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
     PartServer server({{"/w.bin", {PartReply::ok("something else entirely, same length.")}},
                        {"/m.pwq", {PartReply::status(404, "<html>gone</html>")}}});
     const QString manifest = dir.filePath("w.pwq");
-    WriteAll(manifest, ManifestFileText(ManifestLinesFor("w.dat", {part}, {server.url("/w.bin")})));
-    WriteAll(dir.filePath("not.pwq"), "<html>hello</html>\r\n");
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("w.dat", {part}, {server.url("/w.bin")})));
+    WriteFileBytes(dir.filePath("not.pwq"), "<html>hello</html>\r\n");
     const QString output = dir.filePath("recv/w.dat.dir/w.dat");
     const QString question = "There is an error in one of the parts.  Shall we still try to build the final file?";
     const EndCase rows[] = {
@@ -106,7 +92,7 @@ TEST(CliGather, CtrlCAbortsTheDownloadsAndKeepsTheFinishedParts) {
     const QList<QByteArray> parts = {QByteArray(70000, 'a'), QByteArray(90000, 'b')};
     PartServer server({{"/c1.bin", {PartReply::ok(parts[0])}}, {"/c2.bin", {PartReply::stallAfter(parts[1], 1000)}}});
     const QString manifest = dir.filePath("c.pwq");
-    WriteAll(manifest, ManifestFileText(ManifestLinesFor("c.dat", parts, {server.url("/c1.bin"), server.url("/c2.bin")})));
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("c.dat", parts, {server.url("/c1.bin"), server.url("/c2.bin")})));
 
     QProcess cli;
     cli.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), {"gather", manifest, "--save-path", dir.filePath("recv")});
@@ -122,7 +108,7 @@ TEST(CliGather, CtrlCAbortsTheDownloadsAndKeepsTheFinishedParts) {
     EXPECT_EQ(cli.exitCode(), 130);
     EXPECT_TRUE(err.contains("Aborted: 1 of 2 parts done")) << err.toStdString();
     EXPECT_TRUE(err.contains("part 2/2: Error:CRC")) << err.toStdString();
-    EXPECT_TRUE(ReadAll(dir.filePath("recv/c.dat.dir/parts/c1.bin")) == parts[0]) << "the finished part stays";
+    EXPECT_TRUE(ReadFileBytes(dir.filePath("recv/c.dat.dir/parts/c1.bin")) == parts[0]) << "the finished part stays";
     EXPECT_TRUE(waitUntil([&] { return server.openNow() == 0; })) << "the stalled download was closed";
 }
 
@@ -134,7 +120,7 @@ TEST(CliGather, OnATerminalOneRedrawnLineUnlessQuiet) {
     const QByteArray part(3 << 20, 'p');
     PartServer server({{"/t.bin", {PartReply::ok(part)}}});
     const QString manifest = dir.filePath("t.pwq");
-    WriteAll(manifest, ManifestFileText(ManifestLinesFor("t.dat", {part}, {server.url("/t.bin")})));
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("t.dat", {part}, {server.url("/t.bin")})));
     const QString output = dir.filePath("recv/t.dat.dir/t.dat");
     struct Row {
         QStringList args;

@@ -4,21 +4,15 @@
 #include "gather_harness.h"
 #include "support/manifest_maker.h"
 #include "support/part_server.h"
+#include "support/test_bytes.h"
 
 #include <QFile>
 #include <QRegularExpression>
 
 namespace {
 
-QByteArray Pattern(int size, char seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 7 + i / 251);
-    return bytes;
-}
-
-const QByteArray Part = Pattern(3000, 'a');
-const QByteArray Wrong = Pattern(3000, 'b');
+const QByteArray Part = SeededBytes(3000, 1);
+const QByteArray Wrong = SeededBytes(3000, 2);
 const QByteArray NotFoundPage = "<html><body>404 Not Found</body></html>";
 
 enum class End { Extracted, CrcError, Rest };

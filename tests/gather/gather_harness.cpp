@@ -2,8 +2,8 @@
 
 #include "gather/gather_paths.h"
 #include "support/event_wait.h"
+#include "support/test_bytes.h"
 
-#include <QFile>
 #include <QTimer>
 
 GatherHarness::GatherHarness() : engine(table, mempwq, prompt, [this] { return settings; }) {
@@ -42,7 +42,4 @@ QString GatherHarness::partPath(int row) const {
 
 QString GatherHarness::outputPath() const { return GatherPaths(settings.savePath, mempwq.fileNameLine()).outputFile(); }
 
-QByteArray GatherHarness::readOutput() const {
-    QFile f(outputPath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+QByteArray GatherHarness::readOutput() const { return ReadFileBytes(outputPath()); }

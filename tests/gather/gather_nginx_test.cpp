@@ -6,21 +6,14 @@
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
 #include "support/nginx_server.h"
+#include "support/test_bytes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTimer>
 #include <memory>
 
 namespace {
-
-QByteArray RandomBytes(qint64 size, quint32 seed) {
-    QByteArray bytes((size + 3) / 4 * 4, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-    bytes.truncate(size);
-    return bytes;
-}
 
 class GatherFromNginx : public ::testing::Test {
 protected:
@@ -34,9 +27,7 @@ protected:
         QStringList urls;
         for (int i = 0; i < parts.size(); ++i) {
             const QString name = QString("%1.%2").arg(fileName).arg(i + 1, 3, 10, QChar('0'));
-            QFile f(m_www.filePath(name));
-            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(parts[i]);
+            WriteFileBytes(m_www.filePath(name), parts[i]);
             urls << m_server->url("/" + name);
         }
         return ManifestLinesFor(fileName, parts, urls);
@@ -49,7 +40,7 @@ protected:
 TEST_F(GatherFromNginx, FivePartsTwoAtATimeThenFromDiskThenNothingWithALimitOfZero) {
     QList<QByteArray> parts;
     for (int i = 0; i < 5; ++i)
-        parts << RandomBytes(300 * 1024 + 17 * i, 100 + i);
+        parts << SeededBytes(300 * 1024 + 17 * i, 100 + i);
     const QStringList manifest = publish("movie.avi", parts);
     GatherHarness h;
     ASSERT_EQ(h.load(manifest), FillOutcome::StartFirstPass);
@@ -110,7 +101,7 @@ TEST_F(GatherFromNginx, FivePartsTwoAtATimeThenFromDiskThenNothingWithALimitOfZe
 }
 
 TEST_F(GatherFromNginx, AFastDownloadRedrawsItsRowAboutTenTimesASecond) {
-    const QByteArray big = RandomBytes(48 * 1024 * 1024, 7);
+    const QByteArray big = SeededBytes(48 * 1024 * 1024, 7);
     const QStringList manifest = publish("big.bin", {big});
     GatherHarness h;
     QElapsedTimer clock;

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -33,6 +32,12 @@ bool sendAll(int fd, const QByteArray& bytes) {
 }
 
 }  // namespace
+
+PartReply PartReply::delayed(int ms) const {
+    PartReply reply = *this;
+    reply.delayMs = ms;
+    return reply;
+}
 
 PartReply PartReply::ok(const QByteArray& body) { return {header(200, "OK", body.size()) + body, Close}; }
 
@@ -86,11 +91,6 @@ int PartServer::requests(const QString& path) const {
     return m_requests.value(path);
 }
 
-int PartServer::mostOpenAtOnce() const {
-    std::lock_guard lock(m_mutex);
-    return m_mostOpen;
-}
-
 int PartServer::openNow() const {
     std::lock_guard lock(m_mutex);
     return m_open;
@@ -113,7 +113,7 @@ void PartServer::acceptLoop() {
         if (fd < 0)
             continue;
         std::lock_guard lock(m_mutex);
-        m_mostOpen = std::max(m_mostOpen, ++m_open);
+        ++m_open;
         m_connections.emplace_back([this, fd] { serve(fd); });
     }
 }
@@ -144,6 +144,9 @@ void PartServer::serve(int fd) {
             if (!replies.isEmpty())
                 reply = replies.value(n, replies.last());
         }
+        pollfd stop{m_stopPipe[0], POLLIN, 0};
+        if (reply.delayMs > 0)
+            ::poll(&stop, 1, reply.delayMs);
         if (sendAll(fd, reply.bytes) && reply.after == PartReply::StallUntilClientCloses) {
             char c;
             while (waitReadable(fd, -1) && ::recv(fd, &c, 1, 0) > 0) {

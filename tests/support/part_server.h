@@ -15,6 +15,10 @@ struct PartReply {
     enum After { Close, StallUntilClientCloses };
     QByteArray bytes;
     After after = Close;
+    int delayMs = 0;  // the server waits this long before it answers
+
+    // The same answer, given after a pause.
+    PartReply delayed(int ms) const;
 
     // 200 with the body and its Content-Length.
     static PartReply ok(const QByteArray& body);
@@ -33,8 +37,7 @@ struct PartReply {
 // An HTTP server on loopback (port chosen by the system) for the gather tests: every
 // connection is served on its own thread, so parallel downloads really run side by
 // side, and each path answers its n-th request with its n-th reply (the last one
-// repeats). Unknown paths get a 404. It counts requests per path and the most
-// connections that were open at once.
+// repeats). Unknown paths get a 404. It counts requests per path and open connections.
 class PartServer {
 public:
     explicit PartServer(QMap<QString, QList<PartReply>> replies);
@@ -45,7 +48,7 @@ public:
     // "http://127.0.0.1:PORT" + path
     QString url(const QString& path) const;
     int requests(const QString& path) const;
-    int mostOpenAtOnce() const;
+    // Connections the server has not closed yet.
     int openNow() const;
 
 private:
@@ -57,7 +60,6 @@ private:
     QMap<QString, QList<PartReply>> m_replies;
     QMap<QString, int> m_requests;
     int m_open = 0;
-    int m_mostOpen = 0;
     int m_listenFd = -1;
     int m_stopPipe[2] = {-1, -1};
     quint16 m_port = 0;
