@@ -113,6 +113,7 @@ public:
     void btnAbortDLClick();
     void btndlresumeClick();
     void ReStart1Click();
+    // One tick of the stall watchdog; the engine's timer (StallTimer) runs it each second.
     void StallTimerTimer();
     void btnReBuildClick();
 
@@ -123,7 +124,7 @@ public:
     // (the manifest dialogs belong to the core: ChooseManifestPath, WritePwqDialog).
     UserPrompt::FileDialog OpenDialog1;
     UserPrompt::FileDialog SaveDialogftplist;
-    QTimer* StallTimer = nullptr;
+    QTimer* StallTimer = nullptr;  // the gather engine's
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* PopupMenuFTP = nullptr;

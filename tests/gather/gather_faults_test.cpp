@@ -39,94 +39,41 @@ struct FaultCase {
     int mostIdle = -1;  // checked when not -1
 };
 
+// Designated fields in declaration order; a row names only what differs from a part
+// that arrives whole at the first attempt.
 QList<FaultCase> Cases() {
-    QList<FaultCase> rows;
-    FaultCase c;
-
-    c = {"a stall mid-part is aborted by the watchdog and fetched again", {PartReply::stallAfter(Part, 1200), PartReply::ok(Part)}};
-    c.fastTicks = true;
-    c.attempts = 2;
-    c.shown = {"Starting...", "40%", "Error:CRC", "Starting...", "100%", "Done."};
-    c.mostIdle = 6;
-    rows << c;
-
-    c = {"a server that never answers is aborted and asked again", {PartReply::silent(), PartReply::ok(Part)}};
-    c.fastTicks = true;
-    c.attempts = 2;
-    c.shown = {"Starting...", "Error:CRC", "Starting...", "Done."};
-    c.mostIdle = 6;
-    rows << c;
-
-    c = {"a 404 with a page is a wrong CRC and fetched again", {PartReply::status(404, NotFoundPage), PartReply::ok(Part)}};
-    c.attempts = 2;
-    c.shown = {"404 Error", "Error:CRC", "Done."};
-    rows << c;
-
-    c = {"a 404 without Retry On CRC Error stays", {PartReply::status(404, NotFoundPage)}};
-    c.retryOnCrcError = false;
-    c.status = "404 Error";
-    c.crcOk = "R";
-    c.end = End::Rest;
-    c.size = "39";
-    rows << c;
-
-    c = {"wrong content is fetched until it is right", {PartReply::ok(Wrong), PartReply::ok(Wrong), PartReply::ok(Part)}};
-    c.attempts = 3;
-    c.shown = {"Error:CRC", "Error:CRC", "Done."};
-    rows << c;
-
-    c = {"the attempts limit with a wrong part stops the gather", {PartReply::ok(Wrong)}};
-    c.attemptsLimit = 2;
-    c.status = "Error:CRC";
-    c.crcOk = "R";
-    c.attempts = 2;
-    c.shown = {"Error:CRC", "Too many attempts Error.", "Error:CRC"};
-    c.alerts = {"Error, too many attempts to download"};
-    c.end = End::Rest;
-    c.stopFlag = true;
-    rows << c;
-
-    c = {"the attempts limit reached by a good part", {PartReply::ok(Part)}};
-    c.attemptsLimit = 1;
-    c.status = "Too many attempts Error.";
-    c.alerts = {"Error, too many attempts to download"};
-    c.end = End::Rest;
-    c.stopFlag = true;
-    rows << c;
-
-    // The connection closes before the announced length: an error of the request
-    // itself, so it is fetched again even without Retry On CRC Error.
-    c = {"a short body is an error and fetched again", {PartReply::shortBody(Part, 1000), PartReply::ok(Part)}};
-    c.retryOnCrcError = false;
-    c.attempts = 2;
-    c.shown = {"Starting...", "Error:", "Starting...", "Done."};
-    rows << c;
-
-    c = {"a response without a length shows bytes and passes by its CRC", {PartReply::withoutLength(Part)}};
-    c.shown = {"Starting...", "3000", "Done."};
-    c.size = "-1";
-    rows << c;
-
-    c = {"a part that stays wrong: the question answered No", {PartReply::ok(Wrong)}};
-    c.retryOnCrcError = false;
-    c.confirms = {false};
-    c.crcOk = "R";
-    c.end = End::Rest;
-    rows << c;
-
-    c = {"a part that stays wrong: the question answered Yes", {PartReply::ok(Wrong)}};
-    c.retryOnCrcError = false;
-    c.confirms = {true};
-    c.crcOk = "R";
-    c.end = End::CrcError;
-    rows << c;
-
-    c = {"an empty part is complete as it is", {PartReply::ok(QByteArray())}};
-    c.part = QByteArray();
-    c.checkOnDisk = false;
-    c.size = "0";
-    rows << c;
-    return rows;
+    using R = PartReply;
+    return {
+        {.name = "a stall mid-part is aborted by the watchdog and fetched again",
+         .replies = {R::stallAfter(Part, 1200), R::ok(Part)}, .fastTicks = true, .attempts = 2,
+         .shown = {"Starting...", "40%", "Error:CRC", "Starting...", "100%", "Done."}, .mostIdle = 6},
+        {.name = "a server that never answers is aborted and asked again", .replies = {R::silent(), R::ok(Part)},
+         .fastTicks = true, .attempts = 2, .shown = {"Starting...", "Error:CRC", "Starting...", "Done."}, .mostIdle = 6},
+        {.name = "a 404 with a page is a wrong CRC and fetched again", .replies = {R::status(404, NotFoundPage), R::ok(Part)},
+         .attempts = 2, .shown = {"404 Error", "Error:CRC", "Done."}},
+        {.name = "a 404 without Retry On CRC Error stays", .replies = {R::status(404, NotFoundPage)},
+         .retryOnCrcError = false, .status = "404 Error", .crcOk = "R", .end = End::Rest, .size = "39"},
+        {.name = "wrong content is fetched until it is right", .replies = {R::ok(Wrong), R::ok(Wrong), R::ok(Part)},
+         .attempts = 3, .shown = {"Error:CRC", "Error:CRC", "Done."}},
+        {.name = "the attempts limit with a wrong part stops the gather", .replies = {R::ok(Wrong)}, .attemptsLimit = 2,
+         .status = "Error:CRC", .crcOk = "R", .attempts = 2, .shown = {"Error:CRC", "Too many attempts Error.", "Error:CRC"},
+         .alerts = {"Error, too many attempts to download"}, .end = End::Rest, .stopFlag = true},
+        {.name = "the attempts limit reached by a good part", .replies = {R::ok(Part)}, .attemptsLimit = 1,
+         .status = "Too many attempts Error.", .alerts = {"Error, too many attempts to download"}, .end = End::Rest,
+         .stopFlag = true},
+        // The connection closes before the announced length: an error of the request
+        // itself, so it is fetched again even without Retry On CRC Error.
+        {.name = "a short body is an error and fetched again", .replies = {R::shortBody(Part, 1000), R::ok(Part)},
+         .retryOnCrcError = false, .attempts = 2, .shown = {"Starting...", "Error:", "Starting...", "Done."}},
+        {.name = "a response without a length shows bytes and passes by its CRC", .replies = {R::withoutLength(Part)},
+         .shown = {"Starting...", "3000", "Done."}, .size = "-1"},
+        {.name = "a part that stays wrong: the question answered No", .replies = {R::ok(Wrong)},
+         .retryOnCrcError = false, .confirms = {false}, .crcOk = "R", .end = End::Rest},
+        {.name = "a part that stays wrong: the question answered Yes", .replies = {R::ok(Wrong)},
+         .retryOnCrcError = false, .confirms = {true}, .crcOk = "R", .end = End::CrcError},
+        {.name = "an empty part is complete as it is", .replies = {R::ok(QByteArray())}, .part = QByteArray(),
+         .checkOnDisk = false, .size = "0"},
+    };
 }
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
