@@ -24,6 +24,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTreeView>
@@ -109,7 +111,9 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     buildMenus();
     buildPopupMenus();
     connectHandlers();
+    buildBrowser();
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
     // F1 reaches the focused control first; watching the application lets the window
     // answer it for whichever of its controls has the focus.
     qApp->installEventFilter(this);
@@ -124,7 +128,6 @@ void TForm1::FormCreate() {
     m_gather->setStopFlag(false);
     m_ftpAborted = false;
     m_helpFile = m_programFolder + kHelpFileName;
-    OpenDialog1.directory = m_programFolder;
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
     cbURL->setEditText(startPage().toString());

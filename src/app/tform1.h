@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 
+class BrowserPanel;
 class LimitSpinBox;
 class QAction;
 class QCheckBox;
@@ -26,6 +27,7 @@ class QTreeView;
 class QWebEngineView;
 class GatherEngine;
 class TFormLargeFTP;
+class THttpClient;
 class TextLog;
 class TextTable;
 
@@ -116,6 +118,11 @@ public:
     // One tick of the stall watchdog; the engine's timer (StallTimer) runs it each second.
     void StallTimerTimer();
     void btnReBuildClick();
+    // Page 5: the browser and its manifest links.
+    void SpeedButton2Click();
+    void WebBrowser1DownloadComplete();
+    void WebBrowser1BeforeNavigate2(const QUrl& target, bool& cancel);
+    void WebBrowser1ManifestLink(const QString& url);
 
     // Hands a text (document path or URL) to the desktop's default handler.
     void RunShell(const QUrl& target);
@@ -125,6 +132,7 @@ public:
     UserPrompt::FileDialog OpenDialog1;
     UserPrompt::FileDialog SaveDialogftplist;
     QTimer* StallTimer = nullptr;  // the gather engine's
+    THttpClient* HttpClient1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* PopupMenuFTP = nullptr;
@@ -226,6 +234,7 @@ private:
     void buildPage6(QWidget* page);
     void connectHandlers();
     void connectDragAndDrop();
+    void buildBrowser();
     void rebuildSiteEntries();
     bool siteListEvent(QObject* watched, QEvent* event);
     void buildGather();
@@ -261,4 +270,5 @@ private:
     TextLog* m_ftpLog = nullptr;
     TextLog* m_httpLog = nullptr;
     TFormLargeFTP* m_largeFtpWindow = nullptr;
+    BrowserPanel* m_browser = nullptr;
 };

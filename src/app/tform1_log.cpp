@@ -1,9 +1,8 @@
 // The FTP log pane of page 4 and its large window.
+#include "app/log_pane.h"
 #include "app/tform1.h"
 #include "app/tformlargeftp.h"
 #include "common/text_log.h"
-
-#include <QPlainTextEdit>
 
 void TForm1::Display(const QString& msg) { m_ftpLog->append(msg); }
 
@@ -13,9 +12,6 @@ void TForm1::Clear1Click() { m_ftpLog->clear(); }
 void TForm1::OpeninLargeWindow1Click() {
     if (!m_largeFtpWindow)
         m_largeFtpWindow = new TFormLargeFTP(this);
-    QPlainTextEdit* pane = m_largeFtpWindow->relargeftp();
-    pane->clear();
-    for (const QString& line : m_ftpLog->lines())
-        pane->appendPlainText(line);
+    ShowLines(m_largeFtpWindow->relargeftp(), m_ftpLog->lines());
     m_largeFtpWindow->exec();
 }

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -207,6 +208,9 @@ void TForm1::buildPage5(QWidget* page) {
     cbURL = named(new QComboBox(GroupBox1), "cbURL");
     cbURL->setEditable(true);
     cbURL->setInsertPolicy(QComboBox::NoInsert);
+    // Completing from the history must not turn a typed address into one that differs
+    // only in letter case: the path of a URL tells them apart.
+    cbURL->completer()->setCaseSensitivity(Qt::CaseSensitive);
     cbURL->setGeometry(8, 22, 536, 26);
     SpeedButton2 = button(GroupBox1, "SpeedButton2", "Go", {550, 22, 54, 26});
     WebBrowser1 = named(new QWebEngineView(GroupBox1), "WebBrowser1");

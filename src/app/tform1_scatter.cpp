@@ -9,15 +9,17 @@
 
 void TForm1::Button1Click() {
     const QString path = m_prompt.openFile(OpenDialog1);
-    if (!path.isEmpty()) {
-        Edit1->setText(path);
-        edtfilename->setText(ProposedBaseName(path));
-        showSplitLabels(path);
+    // A cancel changes nothing, and what the box already held was looked at when chosen.
+    if (path.isEmpty())
+        return;
+    Edit1->setText(path);
+    edtfilename->setText(ProposedBaseName(path));
+    showSplitLabels(path);
+    {
         BusyCursor busy(m_prompt);
         lbcrc->setText(SourceCrcLabel(path));
     }
-    // Also after a cancel: the path already in the box is looked at again.
-    const QString warning = ContentWarning(Edit1->text());
+    const QString warning = ContentWarning(path);
     if (!warning.isEmpty())
         m_prompt.information(warning);
 }

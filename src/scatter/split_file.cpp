@@ -1,3 +1,4 @@
+#include "common/path_rules.h"
 #include "common/user_error.h"
 #include "crc/crc32.h"
 #include "scatter/split_reader.h"
@@ -21,10 +22,12 @@ void refuseImpossibleSplit(const SplitRequest& request, const PartSizes& sizes, 
                             .arg(total));
     // Typed names are used as they stand, but a "/" would put the part outside the
     // upload directory (or into one that does not exist), and NUL ends a path early.
+    const QString firstPart = VisibleName(request.baseName + "1." + request.extension);
     for (const QString& name : {request.baseName, request.extension}) {
-        if (name.contains('/') || name.contains(QChar(0)))
-            throw UserError("The part file name " + request.baseName + "1." + request.extension +
-                            " must not contain \"/\".");
+        if (name.contains('/'))
+            throw UserError("The part file name " + firstPart + " must not contain \"/\".");
+        if (name.contains(QChar(0)))
+            throw UserError("The part file name " + firstPart + " must not contain a NUL character (shown as \\0).");
     }
 }
 

@@ -141,6 +141,45 @@ TEST_F(SitesWindowTest, SavedListLoadsBackThroughTheDialogsAndStaysPrivate) {
     EXPECT_EQ(menuTexts().first(), "http://a.example/x&&y/");
 }
 
+// The entries always show the list as it stands, so each one assigns the site it shows:
+// after a removal the later sites move up and the freed entry reads "None" again, and a
+// shorter list loaded over a longer one leaves no caption of a site that is gone.
+TEST_F(SitesWindowTest, PopupEntriesFollowRemovalAndAShorterLoadedList) {
+    addSite("ftp.a.example", "ua", "pa", "http://a.example/");
+    addSite("ftp.b.example", "ub", "pb", "http://b.example/");
+    addSite("ftp.c.example", "uc", "pc", "http://c.example/");
+    split();
+    TextTable& uploads = *form().uploadTable();
+
+    selectRows(form().lvftpinfo, {1});
+    form().lvftpinfoDblClick();
+    EXPECT_EQ(menuTexts().mid(0, 4), QStringList({"http://a.example/", "http://c.example/", "None", "None"}));
+    selectRows(form().lvfiles, {0});
+    form().findChild<QAction*>("m2")->trigger();
+    EXPECT_EQ(uploads.cell(0, UploadColumn::Site), "http://c.example/");
+    EXPECT_EQ(uploads.cell(0, UploadColumn::FtpSite), "ftp.c.example");
+    m_prompt.forget();
+    form().findChild<QAction*>("m3")->trigger();
+    EXPECT_EQ(m_prompt.messages(), QStringList({"Select FTP site (Step 5) not \"None\""}));
+    EXPECT_EQ(uploads.cell(0, UploadColumn::FtpSite), "ftp.c.example");
+
+    const QString shorter = m_dir.filePath("one.txt");
+    QFile file(shorter);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("ftplist\r\nftp.x.example\r\nux\r\npx\r\nhttp://x.example/\r\n");
+    file.close();
+    m_prompt.answerOpenFile(shorter);
+    form().btnloadftplist->click();
+    EXPECT_EQ(menuTexts().mid(0, 3), QStringList({"http://x.example/", "None", "None"}));
+    m_prompt.forget();
+    selectRows(form().lvfiles, {1});
+    form().findChild<QAction*>("m2")->trigger();
+    EXPECT_EQ(m_prompt.messages(), QStringList({"Select FTP site (Step 5) not \"None\""}));
+    EXPECT_EQ(uploads.cell(1, UploadColumn::Site), "?");
+    form().findChild<QAction*>("m1")->trigger();
+    EXPECT_EQ(uploads.cell(1, UploadColumn::FtpSite), "ftp.x.example");
+}
+
 TEST_F(SitesWindowTest, PopupEntriesFollowTheSiteListPastTheTenth) {
     for (int i = 1; i <= 12; ++i)
         addSite(QString("ftp%1.example").arg(i), "u", "p", QString("http://w%1.example/").arg(i));

@@ -164,14 +164,19 @@ TEST_F(WindowTest, AboutShowsOneInformationBox) {
     EXPECT_TRUE(m_prompt.shown()[0].text.startsWith("Parcelwick"));
 }
 
-TEST_F(WindowTest, SavePathChooserAlwaysEndsWithSlash) {
+// The save-path chooser starts in the program's folder; Browse's file dialog does not
+// (it opens where the desktop's dialog opens by default).
+TEST_F(WindowTest, SavePathChooserStartsInTheProgramFolderAndAlwaysEndsWithSlash) {
     open();
     const QString before = form().dedir->text();
     form().dedirBrowse->click();  // cancelled
     EXPECT_EQ(form().dedir->text(), before);
-    ASSERT_EQ(m_prompt.shown().size(), 1);
+    form().Button1->click();  // cancelled
+    ASSERT_EQ(m_prompt.shown().size(), 2);
     EXPECT_EQ(m_prompt.shown()[0].kind, ScriptedPrompt::Kind::ChooseDirectory);
     EXPECT_EQ(m_prompt.shown()[0].dialog.directory, QCoreApplication::applicationDirPath() + "/");
+    EXPECT_EQ(m_prompt.shown()[1].kind, ScriptedPrompt::Kind::OpenFile);
+    EXPECT_EQ(m_prompt.shown()[1].dialog.directory, QString());
     m_prompt.answerDirectory("/srv/incoming");
     form().dedirBrowse->click();
     EXPECT_EQ(form().dedir->text(), "/srv/incoming/");

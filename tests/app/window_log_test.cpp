@@ -1,6 +1,7 @@
 // The FTP log pane and the large log window.
 #include "window_fixture.h"
 
+#include "app/log_pane.h"
 #include "app/tformlargeftp.h"
 #include "common/text_log.h"
 
@@ -58,6 +59,33 @@ TEST_F(LogWindowTest, DisplayAppendsLinesAndClearEmpties) {
     // The core appends through the log, without the window.
     form().ftpLog()->append("Connect Attempt # 1");
     EXPECT_EQ(form().Memo1->toPlainText(), "Connect Attempt # 1");
+}
+
+// Every message is one new line of the pane, an empty one included, wherever it falls;
+// the large window shows the same lines.
+TEST_F(LogWindowTest, EveryMessageIsOneLineEmptyOnesToo) {
+    const QList<QStringList> rows = {
+        {""}, {"", ""}, {"", "x"}, {"", "", "x"}, {"a", ""}, {"a", "", "b"}, {"a", "", "", "b"}, {"", "a", ""},
+    };
+    for (const QStringList& messages : rows) {
+        form().Clear1Click();
+        for (const QString& msg : messages)
+            form().Display(msg);
+        const QString text = messages.join('\n');
+        EXPECT_EQ(form().Memo1->toPlainText(), text) << messages.join('|').toStdString();
+        EXPECT_EQ(form().Memo1->blockCount(), messages.size()) << messages.join('|').toStdString();
+        EXPECT_EQ(openLarge(), text) << messages.join('|').toStdString();
+        EXPECT_EQ(m_large->relargeftp()->blockCount(), messages.size());
+    }
+    // A pane bound to a log that already holds lines shows them the same way.
+    form().Clear1Click();
+    form().Display("");
+    form().Display("after");
+    QPlainTextEdit late;
+    BindLogPane(&late, form().ftpLog());
+    EXPECT_EQ(late.toPlainText(), "\nafter");
+    form().Display("");
+    EXPECT_EQ(late.blockCount(), 3);
 }
 
 TEST_F(LogWindowTest, LargeWindowShowsASnapshot) {

@@ -73,15 +73,27 @@ TEST_F(SplitWindowTest, BrowseFillsPathNameLabelsAndCrc) {
     EXPECT_EQ(form().lbcrc->text(), "CRC:= CBF43926");
 }
 
-TEST_F(SplitWindowTest, ContentWarningOnAnyLetterCaseEvenAfterCancel) {
+TEST_F(SplitWindowTest, ContentWarningOnAnyLetterCaseAndNothingAtAllOnCancel) {
     const QString flagged = writeFile(m_dir.path() + "/LoLiTa/a.bin", "x");
     browse(flagged);
     EXPECT_EQ(m_prompt.messages(), QStringList({kWarning}));
     EXPECT_EQ(form().Edit1->text(), flagged);  // the file is still taken
 
+    // Cancelled: the box still holds the flagged path, which was looked at already.
+    auto pageTexts = [&] {
+        return QStringList({form().Edit1->text(), form().edtfilename->text(), form().lbts->text(),
+                            form().lbps->text(), form().lblfs->text(), form().lbcrc->text()});
+    };
+    const QStringList before = pageTexts();
+    const int busyBefore = m_prompt.busyCount();
+    writeFile(flagged, "changed since");
     m_prompt.forget();
-    form().Button1->click();  // cancelled: the box still holds the flagged path
-    EXPECT_EQ(m_prompt.messages(), QStringList({kWarning}));
+    form().Button1->click();
+    ASSERT_EQ(m_prompt.shown().size(), 1);
+    EXPECT_EQ(m_prompt.shown()[0].kind, ScriptedPrompt::Kind::OpenFile);
+    EXPECT_TRUE(m_prompt.messages().isEmpty());
+    EXPECT_EQ(m_prompt.busyCount(), busyBefore);
+    EXPECT_EQ(pageTexts(), before);
 
     m_prompt.forget();
     browse(writeFile(m_dir.path() + "/plain/b.bin", "y"));

@@ -20,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <QAbstractProxyModel>
 #include <QTreeView>
@@ -156,6 +158,16 @@ TEST_F(WindowTest, PagesInOrderWithPageOneShown) {
     EXPECT_EQ(form().centralWidget()->size(), QSize(630, 432));
     EXPECT_EQ(form().minimumSize(), form().maximumSize());
     EXPECT_FALSE(form().windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(WindowTest, OpensCentredOnTheScreen) {
+    open();
+    form().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+    const QRect screen = form().screen()->availableGeometry();
+    const QPoint offset = form().frameGeometry().center() - screen.center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+    EXPECT_TRUE(screen.contains(form().frameGeometry()));
 }
 
 TEST_F(WindowTest, EveryControlHasItsCaptionPageAndState) {

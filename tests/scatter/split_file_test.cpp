@@ -133,9 +133,12 @@ TEST_F(SplitFileTest, SourceIsOnlyRead) {
 struct RefusalCase {
     const char* what;
     int parts;
-    const char* baseName;
-    const char* messageStart;
+    QString baseName;
+    QString messageStart;
+    QString extension = "bin";
 };
+
+const QChar kNul(0);
 
 class SplitRefusal : public SplitFileTest, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -150,11 +153,13 @@ TEST_P(SplitRefusal, WritesNothingAndLeavesTheTable) {
 
     SplitRequest r = request(source, c.parts);
     r.baseName = c.baseName;
+    r.extension = c.extension;
     try {
         SplitFile(r, m_table);
         ADD_FAILURE() << "split of " << c.what << " was not refused";
     } catch (const UserError& error) {
         EXPECT_TRUE(error.text().startsWith(c.messageStart)) << error.text().toStdString();
+        EXPECT_FALSE(error.text().contains(kNul)) << "a NUL is shown, not written into the message";
     }
     EXPECT_FALSE(QFileInfo::exists(m_save));
     ASSERT_EQ(m_table.rows(), 1);
@@ -169,7 +174,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{".hidden", 3, "movie", "Cannot split"},
                       RefusalCase{"movie.avi", 0, "movie", "The number of parts must be between 1 and 1000"},
                       RefusalCase{"movie.avi", 1001, "movie", "The number of parts must be between 1 and 1000"},
-                      RefusalCase{"movie.avi", 3, "../escape", "The part file name"}));
+                      RefusalCase{"movie.avi", 3, "../escape", "The part file name ../escape1.bin must not contain \"/\"."},
+                      RefusalCase{"movie.avi", 3, "movie", "The part file name movie1.b/n must not contain \"/\".",
+                                  "b/n"},
+                      RefusalCase{"movie.avi", 3, "mo" + QString(kNul) + "vie",
+                                  "The part file name mo\\0vie1.bin must not contain a NUL character (shown as \\0)."},
+                      RefusalCase{"movie.avi", 3, "movie",
+                                  "The part file name movie1.bi\\0n must not contain a NUL character (shown as \\0).",
+                                  "bi" + QString(kNul) + "n"}));
 
 TEST_F(SplitFileTest, UploadDirectoryThatCannotBeCreated) {
     const QString source = makeSource("movie.avi", "0123456789");

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class THttpClient;
+class TextLog;
+
+// Fetches the manifest at `url` with the client's synchronous Get into memory, puts its
+// text line by line into `fetched` (emptied first; CR LF, LF and CR all end a line) and
+// returns the non-empty lines, in order.
+//
+// The event loop runs while the document arrives and while its lines load, so the
+// window stays usable and other downloads go on. A status of 400 or more, or a failure
+// to reach the server, raises the client's EHttpException with its reason and leaves
+// `fetched` as it was. The client is ready for the next fetch afterwards, however the
+// fetch ended; a client still busy with an earlier fetch refuses this one as busy and
+// that earlier fetch goes on untouched.
+QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched);
