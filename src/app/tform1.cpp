@@ -2,6 +2,7 @@
 
 #include "app/limit_spin_box.h"
 #include "app/log_pane.h"
+#include "app/program_files.h"
 #include "app/row_drag_model.h"
 #include "app/table_view_binding.h"
 #include "common/save_path.h"
@@ -35,8 +36,6 @@ namespace {
 
 constexpr int kClientWidth = 630;
 constexpr int kClientHeight = 432;
-const char* const kHelpFileName = "parcelwick-help.html";
-const char* const kStartPageName = "parcelwick-start.html";
 const char* const kHelpContextProperty = "helpContext";
 // The anchor of the help file's Options section (help context 2).
 const char* const kOptionsAnchor = "options";
@@ -59,6 +58,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setProperty(kHelpContextProperty, 1);
+    setWindowIcon(ProgramIcon());
 
     m_programFolder = QCoreApplication::applicationDirPath() + '/';
     m_downloadTable = new TextTable(DownloadTableColumns(), this);
@@ -127,7 +127,7 @@ void TForm1::FormCreate() {
     m_commandLineFlag = false;
     m_gather->setStopFlag(false);
     m_ftpAborted = false;
-    m_helpFile = m_programFolder + kHelpFileName;
+    m_helpFile = ShippedFilePath(m_programFolder, HelpPageName);
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
     cbURL->setEditText(startPage().toString());
@@ -136,7 +136,7 @@ void TForm1::FormCreate() {
         guard([this] { btnLoadpwqClick(); });
 }
 
-QUrl TForm1::startPage() const { return QUrl::fromLocalFile(m_programFolder + kStartPageName); }
+QUrl TForm1::startPage() const { return QUrl::fromLocalFile(ShippedFilePath(m_programFolder, StartPageName)); }
 
 void TForm1::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");

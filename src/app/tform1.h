@@ -52,7 +52,8 @@ public:
     bool commandLineFlag() const { return m_commandLineFlag; }
     bool stopFlag() const;
     bool ftpAborted() const { return m_ftpAborted; }
-    // The help file beside the program, and the address of the browser's start page.
+    // The help file and the address of the browser's start page, both shipped with the
+    // program (installed in its data folder, or beside it in the build folder).
     const QString& helpFile() const { return m_helpFile; }
     QUrl startPage() const;
     // The manifest file handed to the loader last (empty until one was chosen).

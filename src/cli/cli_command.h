@@ -11,6 +11,9 @@ struct CliCommand {
     QString usage;    // full text of "parcelwick-cli NAME --help"
     // Runs with the arguments after the command's name; returns the exit status.
     int (*run)(const QStringList& args);
+    // True when run() answers --help and --version itself (ParseCommandArguments); for
+    // the other commands the dispatcher answers them.
+    bool parsesOwnOptions = false;
 };
 
 void RegisterCliCommand(const CliCommand& command);

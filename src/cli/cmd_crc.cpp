@@ -1,40 +1,54 @@
 // parcelwick-cli crc: the CRC-32 of files in the program's own text form, as the
 // manifest and the tables show it.
 #include "cli/cli_command.h"
+#include "cli/command_line.h"
+#include "cli/progress_line.h"
 #include "crc/crc32.h"
 
 #include <QFile>
 
 namespace {
 
-const char kUsage[] =
-    "usage: parcelwick-cli crc FILE...\n"
+const char Usage[] =
+    "usage: parcelwick-cli crc [-q] FILE...\n"
     "\n"
     "Prints the CRC-32 of each FILE as 8 upper-case hex digits, two blanks and the path,\n"
-    "the form a manifest holds. The exit status is 1 when a file cannot be read (the\n"
-    "other files are still printed).";
+    "the form a manifest holds. On a terminal, a progress line on stderr shows each file's\n"
+    "bytes, per cent, rate and time left.\n"
+    "\n" PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "\n"
+    "exit status: 0 every file was read; 1 a file could not be read (the other files are\n"
+    "still printed); 2 wrong options or no FILE.";
 
 int runCrc(const QStringList& args) {
-    if (args.isEmpty()) {
-        CliErr("parcelwick-cli crc: no file given");
-        CliErr(kUsage);
-        return 2;
-    }
-    int status = 0;
-    for (const QString& path : args) {
+    QCommandLineParser parser;
+    const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    if (const auto exit = ParseCommandArguments(parser, "crc", Usage, args, {1, -1}, &quiet))
+        return *exit;
+    int status = CliSuccess;
+    for (const QString& path : parser.positionalArguments()) {
+        ProgressLine progress("crc " + path, -1, parser.isSet(quiet));
+        FileCrc32Progress shown;
+        if (progress.active())
+            shown = [&progress](uint64_t done, uint64_t total) {
+                progress.setTotal(qint64(total));
+                progress.update(qint64(done));
+            };
         // The local 8-bit encoding gives back the exact bytes of the argument.
         const QByteArray localPath = QFile::encodeName(path);
         uint32_t crc = 0;
-        if (FileCrc32(std::filesystem::path(localPath.toStdString()), crc)) {
+        const bool read = FileCrc32(std::filesystem::path(localPath.toStdString()), crc, shown);
+        progress.finish();
+        if (read) {
             CliOut(QString::fromStdString(Crc32Text(crc)) + "  " + path);
         } else {
             CliErr("parcelwick-cli: cannot read " + path);
-            status = 1;
+            status = CliFailure;
         }
     }
     return status;
 }
 
-const CliCommandRegistration registration({"crc", "print the CRC-32 of files", kUsage, runCrc});
+const CliCommandRegistration registration({"crc", "print the CRC-32 of files", Usage, runCrc, true});
 
 }  // namespace

@@ -1,6 +1,7 @@
 // parcelwick-cli gather: the receiving side without a window, on the same engine: a
 // manifest from a file or a URL becomes a verified, rebuilt file.
 #include "cli/cli_command.h"
+#include "cli/command_line.h"
 #include "cli/gather_report.h"
 #include "cli/interrupt_pipe.h"
 #include "cli/progress_prompt.h"
@@ -14,40 +15,34 @@
 #include "http/http_client.h"
 
 #include <QBuffer>
-#include <QCommandLineParser>
 #include <QEventLoop>
 
 namespace {
 
 const char Usage[] =
-    "usage: parcelwick-cli gather MANIFEST_OR_URL [--save-path DIR] [--simultaneous N] [--timeout S]\n"
-    "                             [--attempts N] [--no-crc-retry] [--no-check-disk] [--yes]\n"
+    "usage: parcelwick-cli gather [-q] MANIFEST_OR_URL [--save-path DIR] [--simultaneous N]\n"
+    "                             [--timeout S] [--attempts N] [--no-crc-retry] [--no-check-disk] [--yes]\n"
     "\n"
     "Loads a manifest (a file, or an http:// URL fetched like a clicked manifest link),\n"
-    "downloads its parts into DIR/NAME.dir/parts/ (default save path ~/ParcelwickFiles/),\n"
-    "fetches again the parts that fail or arrive wrong, then joins them into\n"
-    "DIR/NAME.dir/NAME and checks the whole file's CRC.\n"
+    "downloads its parts into DIR/NAME.dir/parts/, fetches again the parts that fail or\n"
+    "arrive wrong, then joins them into DIR/NAME.dir/NAME and checks the whole file's CRC.\n"
+    "Progress goes to stderr: one redrawn line on a terminal, else one line per event.\n"
+    "Ctrl-C aborts the downloads; the finished parts stay on disk.\n"
     "\n"
-    "  --simultaneous N  downloads at once, 0..2 (default 2)\n"
-    "  --timeout S       a download idle for S seconds is aborted and fetched again,\n"
-    "                    5..1000 (default 30)\n"
-    "  --attempts N      downloads of one part before the gather stops, 10..1000 (default 100)\n"
-    "  --no-crc-retry    a part with a wrong CRC is not fetched again\n"
-    "  --no-check-disk   parts already on disk are fetched again\n"
-    "  --yes             build the file even when a part's CRC stays wrong (else: refused)\n"
+    "  --save-path DIR    where the parts and the file go (default ~/ParcelwickFiles/)\n"
+    "  --simultaneous N   downloads at once, 0..2 (default 2)\n"
+    "  --timeout S        a download idle for S seconds is aborted and fetched again,\n"
+    "                     5..1000 (default 30)\n"
+    "  --attempts N       downloads of one part before the gather stops, 10..1000 (default 100)\n"
+    "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
+    "  --no-check-disk    parts already on disk are fetched again\n"
+    "  --yes              build the file even when a part's CRC stays wrong (else refused)\n"
+    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
-    "Progress goes to standard error: one redrawn line on a terminal, else one line per\n"
-    "event. Ctrl-C aborts the downloads; finished parts stay on disk. Exit status 0 only\n"
-    "after \"Extracted ... successfully!\"; 1 with the final message otherwise, 2 for a\n"
-    "wrong command line, 130 after Ctrl-C.";
+    "exit status: 0 only after \"Extracted ... successfully!\"; 1 with the final message\n"
+    "otherwise; 2 wrong options or arguments; 130 after Ctrl-C.";
 
 constexpr int ExitInterrupted = 130;
-
-int UsageError(const QString& text) {
-    CliErr("parcelwick-cli gather: " + text);
-    CliErr(Usage);
-    return 2;
-}
 
 // A number option within the limits of the window's spin box; false (and the message
 // shown) otherwise.
@@ -58,7 +53,11 @@ bool ReadLimited(const QCommandLineParser& parser, const QCommandLineOption& opt
     bool isNumber = false;
     const int given = parser.value(option).toInt(&isNumber);
     if (!isNumber || given < minimum || given > maximum) {
-        UsageError(QStringLiteral("--%1 takes a number from %2 to %3").arg(option.names().first()).arg(minimum).arg(maximum));
+        CliUsageFailure("gather", QStringLiteral("--%1 takes a number from %2 to %3")
+                                      .arg(option.names().first())
+                                      .arg(minimum)
+                                      .arg(maximum),
+                        Usage);
         return false;
     }
     value = given;
@@ -86,12 +85,11 @@ int RunGather(const QStringList& args) {
     const QCommandLineOption noCrcRetryOption("no-crc-retry");
     const QCommandLineOption noCheckDiskOption("no-check-disk");
     const QCommandLineOption yesOption("yes");
+    const QCommandLineOption quietOption(QStringList{"q", "quiet"});
     parser.addOptions({savePathOption, simultaneousOption, timeoutOption, attemptsOption, noCrcRetryOption,
                        noCheckDiskOption, yesOption});
-    if (!parser.parse(QStringList{"gather"} + args))
-        return UsageError(parser.errorText());
-    if (parser.positionalArguments().size() != 1)
-        return UsageError("one manifest or URL, please");
+    if (const auto exit = ParseCommandArguments(parser, "gather", Usage, args, {1, 1}, &quietOption))
+        return *exit;
     GatherSettings settings;
     settings.savePath = parser.isSet(savePathOption) ? parser.value(savePathOption) : DefaultSavePath();
     if (!settings.savePath.endsWith('/'))
@@ -99,13 +97,13 @@ int RunGather(const QStringList& args) {
     if (!ReadLimited(parser, simultaneousOption, 0, 2, settings.simultaneous) ||
         !ReadLimited(parser, timeoutOption, 5, 1000, settings.timeoutSeconds) ||
         !ReadLimited(parser, attemptsOption, 10, 1000, settings.attemptsLimit))
-        return 2;
+        return CliUsageError;
     settings.retryOnCrcError = !parser.isSet(noCrcRetryOption);
     settings.checkOnDisk = !parser.isSet(noCheckDiskOption);
 
     TextTable table(DownloadTableColumns());
     ManifestLines mempwq;
-    GatherReport report(table);
+    GatherReport report(table, parser.isSet(quietOption));
     ProgressPrompt prompt([&report] { report.clearLine(); }, parser.isSet(yesOption));
     GatherEngine engine(table, mempwq, prompt, [&settings] { return settings; });
     THttpClient manifestClient;
@@ -142,35 +140,36 @@ int RunGather(const QStringList& args) {
             lines = FetchManifest(manifestClient, source);
         } catch (const UserError& e) {
             CliErr("Cannot fetch " + source + ": " + e.text());
-            return interrupt.interrupted() ? ExitInterrupted : 1;
+            return interrupt.interrupted() ? ExitInterrupted : CliFailure;
         }
     } else if (!ReadManifestFile(source, lines, error)) {
         CliErr(error);
-        return 1;
+        return CliFailure;
     }
     const QString refusal = ManifestRefusal(lines);
     if (!refusal.isEmpty()) {
         CliErr(refusal);
-        return 1;
+        return CliFailure;
     }
     mempwq.replace(lines);
     engine.CheckAndFill();
     if (!ended)
         loop.exec();
     report.clearLine();
+    // A Ctrl-C during the rebuild comes too late to stop it: a whole file is a success.
+    if (outcome == RebuildOutcome::Extracted)
+        return CliSuccess;
     if (interrupt.interrupted()) {
         CliErr("Aborted: " + report.summary() + "\nThe parts already fetched stay in " +
                settings.savePath + mempwq.fileNameLine() + ".dir/parts/");
         return ExitInterrupted;
     }
-    if (outcome == RebuildOutcome::Extracted)
-        return 0;
     if (outcome != RebuildOutcome::CrcError)
         CliErr("The gather stopped: " + report.summary());
-    return 1;
+    return CliFailure;
 }
 
 const CliCommandRegistration registration({"gather", "download a manifest's parts and rebuild the file", Usage,
-                                           RunGather});
+                                           RunGather, true});
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the manifest, as the window's pages 2 to 4 do without the upload.
 #include "cli/cli_command.h"
 #include "cli/cli_prompt.h"
+#include "cli/command_line.h"
+#include "cli/split_progress.h"
 #include "common/manifest_format.h"
 #include "common/save_path.h"
 #include "common/text_table.h"
@@ -10,22 +12,35 @@
 #include "scatter/manifest_writer.h"
 #include "scatter/site_list.h"
 #include "scatter/site_list_table.h"
-#include "scatter/splitter.h"
 #include "scatter/upload_table.h"
 
-#include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace {
 
 const char Usage[] =
     "usage: parcelwick-cli pwq SOURCE --site URL [--site URL ...] [--parts N] [--name BASE] [--ext EXT]\n"
-    "                          [--save-path DIR] [--user TEXT] [--comment TEXT] -o OUT.pwq\n"
+    "                          [--save-path DIR] [--user TEXT] [--comment TEXT] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE into N parts (default 3) named BASE1.EXT .. BASEN.EXT (default: the\n"
     "source's name without special characters, and \"bin\") in DIR/SOURCENAME.uldir/\n"
     "(default save path: ~/ParcelwickFiles/), assigns part i to the site given by the\n"
     "((i - 1) mod number of sites)-th --site (a web address ending with \"/\"), writes the\n"
-    "manifest to OUT.pwq and prints its path. The parts are not uploaded.";
+    "manifest to OUT.pwq and prints its path. The parts are not uploaded. On a terminal,\n"
+    "a progress line on stderr shows the split.\n"
+    "\n"
+    "  --site URL         web address of a site that will hold parts (repeatable)\n"
+    "  --parts N          number of parts, 1..1000 (default 3)\n"
+    "  --name BASE        base name of the part files\n"
+    "  --ext EXT          extension of the part files, without the dot (default bin)\n"
+    "  --save-path DIR    where the upload directory goes (default ~/ParcelwickFiles/)\n"
+    "  --user TEXT        the manifest's user name or comment line\n"
+    "  --comment TEXT     the manifest's description line\n"
+    "  -o, --output OUT   the manifest file to write\n"
+    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "\n"
+    "exit status: 0 the manifest was written; 1 the split was refused or failed, or the\n"
+    "manifest could not be written; 2 wrong options or arguments, no --site or no -o.";
 
 int RunPwq(const QStringList& args) {
     QCommandLineParser parser;
@@ -37,17 +52,18 @@ int RunPwq(const QStringList& args) {
     const QCommandLineOption user("user", "", "TEXT");
     const QCommandLineOption comment("comment", "", "TEXT");
     const QCommandLineOption output(QStringList{"o", "output"}, "", "OUT");
+    const QCommandLineOption quiet(QStringList{"q", "quiet"});
     parser.addOptions({site, parts, name, ext, savePath, user, comment, output});
-    if (!parser.parse(QStringList{"pwq"} + args)) {
-        CliErr("parcelwick-cli pwq: " + parser.errorText());
-        return 2;
-    }
+    if (const auto exit = ParseCommandArguments(parser, "pwq", Usage, args, {1, 1}, &quiet))
+        return *exit;
     bool partsOk = false;
     const int partCount = parser.value(parts).toInt(&partsOk);
-    if (parser.positionalArguments().size() != 1 || !parser.isSet(site) || !parser.isSet(output) || !partsOk) {
-        CliErr(Usage);
-        return 2;
-    }
+    if (!parser.isSet(site))
+        return CliUsageFailure("pwq", "no --site given", Usage);
+    if (!parser.isSet(output))
+        return CliUsageFailure("pwq", "no -o given", Usage);
+    if (!partsOk)
+        return CliUsageFailure("pwq", "--parts needs a whole number", Usage);
     const QString source = parser.positionalArguments().first();
 
     SplitRequest request;
@@ -61,10 +77,11 @@ int RunPwq(const QStringList& args) {
 
     TextTable uploads(UploadTableColumns());
     try {
-        SplitFile(request, uploads);
+        ProgressLine progress("split " + QFileInfo(source).fileName(), -1, parser.isSet(quiet));
+        SplitFile(request, uploads, SplitProgressOn(progress, partCount));
     } catch (const UserError& e) {
         CliErr(e.text());
-        return 1;
+        return CliFailure;
     }
 
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
@@ -82,12 +99,12 @@ int RunPwq(const QStringList& args) {
     QString error;
     if (!WriteManifestFile(mempwq.lines(), parser.value(output), error)) {
         CliErr(error);
-        return 1;
+        return CliFailure;
     }
     CliOut(parser.value(output));
-    return 0;
+    return CliSuccess;
 }
 
-const CliCommandRegistration registration({"pwq", "split a file and write its manifest (.pwq)", Usage, RunPwq});
+const CliCommandRegistration registration({"pwq", "split a file and write its manifest (.pwq)", Usage, RunPwq, true});
 
 }  // namespace

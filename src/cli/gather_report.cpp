@@ -4,7 +4,8 @@
 #include "common/text_table.h"
 #include "gather/download_table.h"
 
-GatherReport::GatherReport(const TextTable& table) : m_table(table), m_line("gather", -1) {
+GatherReport::GatherReport(const TextTable& table, bool quiet)
+    : m_table(table), m_line("gather", -1, quiet), m_eventLines(!quiet && !ProgressLine::stderrIsTerminal()) {
     if (!m_line.active())
         return;
     QObject::connect(&m_redraw, &QTimer::timeout, [this] { redraw(); });
@@ -16,14 +17,14 @@ QString GatherReport::partLabel(int row) const {
 }
 
 void GatherReport::partStarted(int row) {
-    if (m_line.active())
+    if (!m_eventLines)
         return;
     CliErr(partLabel(row) + " started (attempt " + m_table.cell(row, DownloadColumn::Attempts) + "): " +
            m_table.cell(row, DownloadColumn::Filename));
 }
 
 void GatherReport::partFinished(int row) {
-    if (m_line.active())
+    if (!m_eventLines)
         return;
     CliErr(partLabel(row) + ": " + m_table.cell(row, DownloadColumn::Status) + " (CRC " +
            (m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G") ? "good" : "not good") + ")");
@@ -57,7 +58,7 @@ void GatherReport::redraw() {
 void GatherReport::rebuildProgress(qint64 done, qint64 total) {
     if (!m_rebuildLine) {
         m_line.finish();
-        m_rebuildLine = std::make_unique<ProgressLine>("rebuild", total);
+        m_rebuildLine = std::make_unique<ProgressLine>("rebuild", total, !m_line.active());
     }
     m_rebuildLine->update(done);
 }

@@ -13,7 +13,8 @@ class TextTable;
 // one plain line per event (a download started, a part's verdict).
 class GatherReport {
 public:
-    explicit GatherReport(const TextTable& table);
+    // quiet: no redrawn line, even on a terminal.
+    GatherReport(const TextTable& table, bool quiet);
 
     void partStarted(int row);
     void partFinished(int row);
@@ -29,6 +30,8 @@ private:
 
     const TextTable& m_table;
     ProgressLine m_line;
+    // One line per event: when standard error is no terminal, unless quiet.
+    bool m_eventLines;
     QTimer m_redraw;
     // The rebuild's own line, with its own clock for the rate.
     std::unique_ptr<ProgressLine> m_rebuildLine;

@@ -1,16 +1,48 @@
 #include "cli/progress_line.h"
 
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr qint64 kRedrawMs = 100;
+// The first moments of a transfer give wild rates; before this much time only the
+// final figures (done) show a rate.
+constexpr qint64 kSteadyRateNs = 200'000'000;
+// A pseudo-terminal that was never given a size reports 0 columns.
+constexpr int kDefaultColumns = 80;
+
+int terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return kDefaultColumns;
+}
+
+// A file name may hold control characters: written to the terminal as they stand, an
+// escape sequence would act on it and a line end would break the redraw in place.
+QString printable(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = '?';
+    }
+    return text;
+}
+
+// A label cut to `room` characters keeps its end, where a path has its file name.
+QString fitted(const QString& label, qsizetype room) {
+    if (label.size() <= room)
+        return label;
+    if (room <= 3)
+        return QString();
+    return "..." + label.right(room - 3);
+}
 
 }  // namespace
 
 ProgressLine::ProgressLine(const QString& label, qint64 total, bool quiet)
-    : m_label(label), m_total(total), m_active(!quiet && stderrIsTerminal()) {
+    : m_label(printable(label)), m_total(total), m_active(!quiet && stderrIsTerminal()) {
     m_clock.start();
 }
 
@@ -18,7 +50,7 @@ ProgressLine::~ProgressLine() { finish(); }
 
 bool ProgressLine::stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-void ProgressLine::setLabel(const QString& label) { m_label = label; }
+void ProgressLine::setLabel(const QString& label) { m_label = printable(label); }
 void ProgressLine::setTotal(qint64 total) { m_total = total; }
 
 void ProgressLine::update(qint64 done, const QString& extra) {
@@ -33,16 +65,22 @@ void ProgressLine::update(qint64 done, const QString& extra) {
 }
 
 void ProgressLine::draw(qint64 done, const QString& extra) {
-    const double seconds = double(m_clock.elapsed()) / 1000.0;
-    const double rate = seconds > 0.2 ? double(done) / seconds : 0.0;
-    QString text = m_label + "  " + format(done, m_total, rate);
+    const qint64 ns = m_clock.nsecsElapsed();
+    const bool finished = m_total >= 0 && done >= m_total;
+    const double rate = ns >= kSteadyRateNs || (finished && ns > 0) ? double(done) * 1e9 / double(ns) : 0.0;
+    QString figures = format(done, m_total, rate);
     if (!extra.isEmpty())
-        text += "  " + extra;
-    const int width = int(text.size());
+        figures += "  " + extra;
+    // Writing into the last column makes some terminals wrap, and a wrapped line is no
+    // longer redrawn in place by "\r": the label gives way first, then the line's end.
+    const int width = terminalColumns() - 1;
+    const QString label = fitted(m_label, width - figures.size() - 2);
+    QString text = (label.isEmpty() ? figures : label + "  " + figures).left(width);
+    const int drawn = int(text.size());
     // Blanks over what a longer earlier line left behind.
-    if (width < m_lastWidth)
-        text += QString(m_lastWidth - width, ' ');
-    m_lastWidth = width;
+    if (drawn < m_lastWidth)
+        text += QString(m_lastWidth - drawn, ' ');
+    m_lastWidth = drawn;
     std::fputs(("\r" + text).toUtf8().constData(), stderr);
     std::fflush(stderr);
     m_drawn = true;

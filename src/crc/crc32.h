@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 // The standard CRC-32 (ISO-HDLC: zlib, PKZIP, Ethernet), reflected polynomial 0xEDB88320.
@@ -11,10 +12,14 @@
 // a whole CRC is ~Crc32Update(0xFFFFFFFF, data, size). A length of 0 returns crc.
 uint32_t Crc32Update(uint32_t crc, const void* data, std::size_t size);
 
+// Told after every chunk of a file how many of its bytes are done and how many there are.
+using FileCrc32Progress = std::function<void(uint64_t done, uint64_t total)>;
+
 // CRC-32 of the whole content of a file, read in bounded chunks. True and the value in
 // crc on success; false and crc untouched when the file cannot be opened or read in
-// full (it shrank while being read). Raises nothing.
-bool FileCrc32(const std::filesystem::path& path, uint32_t& crc);
+// full (it shrank while being read). Raises nothing. A progress callback, when given,
+// hears of each chunk (the last call has done == total).
+bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32Progress& progress = {});
 
 // The one text form of a CRC: 8 upper-case hex digits, zero-padded ("0000ABCD").
 std::string Crc32Text(uint32_t crc);

@@ -34,7 +34,7 @@ bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got
 
 }  // namespace
 
-bool FileCrc32(const std::filesystem::path& path, uint32_t& crc) {
+bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32Progress& progress) {
     // O_NONBLOCK: opening a FIFO must not hang waiting for a writer; a plain read-only
     // open takes no lock, so a writer of the same file is not shut out.
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -49,7 +49,8 @@ bool FileCrc32(const std::filesystem::path& path, uint32_t& crc) {
 
     // The file's size at open is what the CRC covers: a writer still appending adds
     // nothing to this call, and a file that shrank below it is a failed read.
-    auto remaining = static_cast<uint64_t>(info.st_size);
+    const auto total = static_cast<uint64_t>(info.st_size);
+    auto remaining = total;
     uint32_t reg = 0xFFFFFFFFu;
     if (remaining > 0) {
         const std::size_t bufferSize = remaining < kChunkSize ? static_cast<std::size_t>(remaining) : kChunkSize;
@@ -63,8 +64,12 @@ bool FileCrc32(const std::filesystem::path& path, uint32_t& crc) {
                 return false;
             reg = Crc32Update(reg, buffer.get(), got);
             remaining -= got;
+            if (progress)
+                progress(total - remaining, total);
         }
     }
+    if (total == 0 && progress)
+        progress(0, 0);
     crc = ~reg;
     return true;
 }

@@ -4,6 +4,7 @@
 #include "net/socket_buffer.h"
 #include "net/socket_lookup.h"
 #include "net/socket_private.h"
+#include "net/tls_channel.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -228,7 +229,15 @@ void TAsyncSocket::handleSelect(int events, int error) {
     // Later steps of one notification belong to the same handle; a handler that closed
     // the socket ends them.
     auto sameHandle = [&] { return alive && m_handleSerial == serial && m_hSocket >= 0; };
+    if (m_tls && !m_tls->established()) {
+        tlsSelect(events, error);
+        return;
+    }
     if (events & FdConnect) {
+        if (error == 0 && m_tlsOnConnect) {
+            tlsBegin(true);
+            return;
+        }
         changeState(wsConnected);
         if (!alive || !fire(OnSessionConnected, quint16(error)))
             return;
@@ -238,7 +247,7 @@ void TAsyncSocket::handleSelect(int events, int error) {
             return;
     }
     if (events & FdRead) {
-        readLoop(error);
+        readLoop(error, m_tls != nullptr);
         if (!sameHandle())
             return;
     }
@@ -259,6 +268,8 @@ void TAsyncSocket::handleSelect(int events, int error) {
         readLoop(0);
         if (!sameHandle())
             return;
+        if (m_tls)
+            error = tlsClosingError(error);
         if (!m_closeEventFired) {
             m_closeEventFired = true;
             if (!fire(OnSessionClosed, quint16(error)))
@@ -321,6 +332,8 @@ void TAsyncSocket::internalClose(bool shutdownFirst, int error) {
         return;
     QPointer<TAsyncSocket> alive(this);
     if (m_hSocket >= 0 && m_state != wsClosed) {
+        if (m_tls)
+            tlsEnd(shutdownFirst);
         if (shutdownFirst)
             ::shutdown(m_hSocket, SHUT_WR); // fails harmlessly on listeners and unconnected handles
         unwatchHandle();

@@ -2,6 +2,8 @@
 
 #include "common/user_error.h"
 #include "net/socket_error.h"
+#include "net/tls_context.h"
+#include "net/tls_peer_info.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <netinet/in.h>
 
@@ -21,6 +24,8 @@ class NotificationTarget;
 class SocketLookup;
 class QSocketNotifier;
 class TBuffer;
+class TlsChannel;
+struct ssl_session_st;
 
 // Misuse of a socket at call time, or a failed platform call when no OnError handler is
 // set. Its text is the message shown to the user as it stands.
@@ -53,6 +58,7 @@ using TSendData = std::function<void(TAsyncSocket* sender, qint64 bytesSent)>;
 using TSessionClosed = std::function<void(TAsyncSocket* sender, quint16 error)>;
 using TSessionAvailable = std::function<void(TAsyncSocket* sender, quint16 error)>;
 using TSessionConnected = std::function<void(TAsyncSocket* sender, quint16 error)>;
+using TTlsHandshakeDone = std::function<void(TAsyncSocket* sender, quint16 error)>;
 using TChangeState = std::function<void(TAsyncSocket* sender, TSocketState oldState, TSocketState newState)>;
 using TDnsLookupDone = std::function<void(TAsyncSocket* sender, quint16 error)>;
 using TNotifyEvent = std::function<void(TAsyncSocket* sender)>;
@@ -110,6 +116,55 @@ using TBgExceptionEvent = std::function<void(TAsyncSocket* sender, const std::ex
 //
 // * A handler may delete the socket (directly or through its owner); the socket
 //   touches nothing of itself after such a handler returns.
+//
+// TLS (client side only; a plain socket is untouched by any of it):
+//
+// * On connect: SetTls(true) (and SetTlsServer(host) when Addr is an address looked up
+//   for that host) before Connect. The TCP connect is followed by the handshake, and
+//   the socket stays wsConnecting until it is done: then OnChangeState(->wsConnected),
+//   OnSessionConnected(0) and OnDataSent(0) come as for a plain connection. A failed
+//   handshake ends like a failed connect: OnSessionConnected(TLS_ERR_HANDSHAKE or
+//   TLS_ERR_CERTIFICATE, or a Winsock number when the network failed), then the socket
+//   closes itself. TlsErrorText() names the host and OpenSSL's reason.
+// * On an open connection: StartTls() begins the client handshake on a connected (or
+//   Dup'ed, accepted) socket; OnTlsHandshakeDone(error) follows from the event loop,
+//   then OnDataSent(0). A failure closes the socket after that event. Until the
+//   handshake is done, Receive gives -1 (would block) and Send queues.
+// * Data: Receive, ReceiveStr and RcvdCount deal in plaintext; OnDataAvailable fires
+//   while decrypted bytes wait, as for plain bytes, but one read event hands out a
+//   bounded amount and the rest follows from the loop (other sockets get their turn).
+//   Send takes plaintext; OnSendData(n) counts plaintext as OpenSSL takes it, and
+//   OnDataSent fires once everything, ciphertext included, is with the kernel.
+// * Close sends close_notify before the FIN (Abort does not). When the peer ends, the
+//   close comes as for a plain socket; TlsCloseNotifyReceived() tells whether it said
+//   close_notify first (without it, a body shorter than announced is cut, not complete).
+//   A broken record ends the connection with OnSessionClosed(TLS_ERR_CONNECTION), a
+//   reset with OnSessionClosed(10054) as for a plain socket.
+// * Trust: the socket's TTlsContext (TTlsContext::Default() unless set) verifies the
+//   certificate against the system's CAs, the extra CA file, the host name, and the
+//   fingerprints trusted for TlsHostPort(); TlsPeer() shows the certificate after any
+//   handshake, refused or not, with protocol and cipher after a good one. The TLS
+//   settings stay across closes (like the event handlers: SetTls(false) before a plain
+//   Connect of a socket that ran TLS); TlsPeer() and the texts describe the last
+//   handshake until the next one starts. A resumed session sends no certificate:
+//   TlsPeer() then shows the one stored with the session.
+//
+// How the clients use it:
+//   HTTPS: SetTls(true); SetTlsServer(url host, port); Addr := DnsResult; Connect.
+//     Log TlsPeer().protocol/cipher in OnSessionConnected(0). On OnSessionClosed
+//     before the announced length, !TlsCloseNotifyReceived() is a short body.
+//   FTPS (explicit): SetTlsServer(host, port) on the control socket; after "234" to
+//     AUTH TLS, StartTls() on it; on OnTlsHandshakeDone(0) send PBSZ 0 and PROT P
+//     (reading their replies also takes in the session tickets of TLS 1.3, which come
+//     after the handshake). Each data socket calls TlsTakeSessionOf(control) and
+//     SetTlsServer(control host, control port) first (servers demand the control's
+//     session there), then: passive, SetTls(true) before its Connect; active,
+//     StartTls() right after Dup of the accepted handle (we are still the TLS client).
+//     Close the data socket (close_notify) once OnDataSent follows the last block of
+//     an upload.
+//   A refused certificate (TLS_ERR_CERTIFICATE): show TlsPeer(); when the user trusts
+//     it, TlsContext()->TrustFingerprint(TlsHostPort(), TlsPeer().sha256) and connect
+//     again.
 class TAsyncSocket : public QObject {
 public:
     // Message offsets of the notification target.
@@ -181,6 +236,7 @@ public:
     TDnsLookupDone OnDnsLookupDone;
     TNotifyEvent OnError;
     TBgExceptionEvent OnBgException;
+    TTlsHandshakeDone OnTlsHandshakeDone; // after StartTls only
 
     // ---- name lookup ----
     // A dotted address completes at once: DnsResult is set and OnDnsLookupDone(0)
@@ -259,6 +315,26 @@ public:
     static int SocketResolveProto(const QString& proto);
     static bool IsDottedAddress(const QString& text);
 
+    // ---- TLS (see the notes above the class) ----
+    bool Tls() const { return m_tlsOnConnect; }
+    void SetTls(bool on); // before Connect; "Cannot change Tls if not closed"
+    // The name the certificate must carry (also sent as SNI unless it is an address) and
+    // the port that with it keys trusted fingerprints. Defaults: Addr and Port.
+    void SetTlsServer(const QString& host, const QString& port = QString());
+    QString TlsHostPort() const; // "host:port" of the next or last handshake
+    std::shared_ptr<TTlsContext> TlsContext() const;
+    void SetTlsContext(std::shared_ptr<TTlsContext> context);
+    // Starts the client handshake on this connected socket; OnTlsHandshakeDone follows.
+    void StartTls();
+    // The next handshake offers the session of that socket's TLS connection (and uses
+    // its context); false when it has none. Call it just before Connect or StartTls.
+    bool TlsTakeSessionOf(const TAsyncSocket& other);
+    bool TlsActive() const { return m_tls != nullptr; } // this connection runs TLS
+    bool TlsEstablished() const;
+    const TTlsPeerInfo& TlsPeer() const { return m_tlsPeer; }
+    QString TlsErrorText() const { return m_tlsErrorText; }
+    bool TlsCloseNotifyReceived() const { return m_tlsCloseNotify; }
+
     // Test accessors: whether the socket currently asks to be told about writability,
     // and whether it currently watches for incoming bytes.
     bool isWriteWatched() const;
@@ -290,12 +366,32 @@ private:
     void applyWatches();
     void setWriteWatched(bool on);
     void watchHangup(bool on);
-    void readLoop(int error);
+    void readLoop(int error, bool fair = false);
+    void rearmRead();
+    qint64 bytesWaiting();
     qint64 doRecv(void* buffer, qint64 size, int flags, sockaddr_in* from);
     void cancelLookupSilently();
     void clearQueue();
     void closeHandleSilently();
     int platformError() const;
+
+    // TLS (socket_tls.cpp)
+    QString tlsServerName() const;
+    void tlsBegin(bool onConnect);
+    void tlsSelect(int events, int error);
+    void tlsAdvanceHandshake();
+    void tlsHandshakeFinished(int error);
+    qint64 tlsPull();
+    int tlsFlush();
+    void tlsTryToSend();
+    qint64 tlsReceive(void* buffer, qint64 size);
+    qint64 tlsRcvdCount();
+    // What the session holds for the reader; nothing when the kernel decides.
+    std::optional<qint64> tlsWaiting() const;
+    void tlsConnectionFailed();
+    void tlsNoteCloseNotify();
+    int tlsClosingError(int error);
+    void tlsEnd(bool sendCloseNotify);
 
     // Fires one event; returns false when the handler destroyed this socket.
     template <typename F, typename... A>
@@ -348,4 +444,15 @@ private:
     TSocketSendFlags m_sendFlags = wsSendNormal;
     TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
     int m_lingerTimeout = 0;
+
+    std::unique_ptr<TlsChannel> m_tls; // the live TLS session of this handle
+    bool m_tlsOnConnect = false;
+    bool m_tlsStartedOnConnect = false;
+    QString m_tlsServerName, m_tlsServerPort;
+    std::shared_ptr<TTlsContext> m_tlsContext;
+    std::shared_ptr<ssl_session_st> m_tlsResume;
+    TTlsPeerInfo m_tlsPeer;
+    QString m_tlsErrorText;
+    bool m_tlsCloseNotify = false;
+    bool m_tlsClosePosted = false;
 };

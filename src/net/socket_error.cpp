@@ -1,5 +1,7 @@
 #include "net/socket_error.h"
 
+#include "net/tls_error.h"
+
 #include <cerrno>
 #include <netdb.h>
 
@@ -56,6 +58,9 @@ QString SocketErrorDesc(int errorCode) {
     case WSATRY_AGAIN: return QStringLiteral("Non-authoritative host not found");
     case WSANO_RECOVERY: return QStringLiteral("Non-recoverable error");
     case WSANO_DATA: return QStringLiteral("No Data");
+    case TLS_ERR_HANDSHAKE: return QStringLiteral("TLS handshake failed");
+    case TLS_ERR_CERTIFICATE: return QStringLiteral("Certificate not trusted");
+    case TLS_ERR_CONNECTION: return QStringLiteral("TLS connection failed");
     default: return QStringLiteral("Not a WinSock error");
     }
 }

@@ -3,10 +3,12 @@
 
 #include "net/socket_buffer.h"
 #include "net/socket_private.h"
+#include "net/tls_channel.h"
 
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -65,6 +67,9 @@ void TAsyncSocket::unwatchHandle() {
     if (m_hangupFd >= 0)
         ::close(m_hangupFd);
     m_hangupFd = -1;
+    // A TLS session lives no longer than its handle.
+    m_tls.reset();
+    m_tlsClosePosted = false;
     m_readArmed = false;
     m_writeWanted = false;
     m_connectPending = false;
@@ -219,6 +224,8 @@ qint64 TAsyncSocket::Send(const void* data, qint64 len) {
 void TAsyncSocket::TryToSend() {
     if (m_hSocket < 0)
         return;
+    if (m_tls)
+        return tlsTryToSend();
     QPointer<TAsyncSocket> alive(this);
     for (;;) {
         while (m_queue.size() > 1 && m_queue.front()->unread() == 0)
@@ -320,6 +327,11 @@ qint64 TAsyncSocket::doRecv(void* buffer, qint64 size, int flags, sockaddr_in* f
     }
     if (n < 0)
         m_lastError = platformError();
+    rearmRead();
+    return n;
+}
+
+void TAsyncSocket::rearmRead() {
     // A read lets the next read notification come.
     if (!m_readArmed && m_hSocket >= 0) {
         m_readArmed = true;
@@ -327,11 +339,10 @@ qint64 TAsyncSocket::doRecv(void* buffer, qint64 size, int flags, sockaddr_in* f
         if (!m_inReadEvent)
             applyWatches();
     }
-    return n;
 }
 
 qint64 TAsyncSocket::Receive(void* buffer, qint64 size) {
-    const qint64 n = doRecv(buffer, size, 0, nullptr);
+    const qint64 n = m_tls ? tlsReceive(buffer, size) : doRecv(buffer, size, 0, nullptr);
     if (n > 0)
         m_readCount += n;
     return n;
@@ -345,6 +356,8 @@ qint64 TAsyncSocket::ReceiveFrom(void* buffer, qint64 size, sockaddr_in& from) {
 }
 
 qint64 TAsyncSocket::RcvdCount() {
+    if (m_tls)
+        return tlsRcvdCount();
     int waiting = 0;
     if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
         SocketError(QStringLiteral("ioctlSocket"), platformError());
@@ -363,8 +376,25 @@ QByteArray TAsyncSocket::ReceiveStr() {
     return bytes;
 }
 
-void TAsyncSocket::readLoop(int error) {
+qint64 TAsyncSocket::bytesWaiting() {
+    if (m_tls) {
+        if (const std::optional<qint64> held = tlsWaiting())
+            return *held;
+    }
+    int waiting = 0;
+    if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
+        m_lastError = platformError();
+        return -1;
+    }
+    return waiting;
+}
+
+void TAsyncSocket::readLoop(int error, bool fair) {
+    // Decryption costs far more than a copy: a fair loop hands out this much per read
+    // event and lets the event loop serve others before the rest.
+    constexpr qint64 FairTurn = 1024 * 1024;
     QPointer<TAsyncSocket> alive(this);
+    const qint64 readBefore = m_readCount;
     try {
         for (;;) {
             m_lastError = 0;
@@ -387,13 +417,12 @@ void TAsyncSocket::readLoop(int error) {
             // something reads.
             if (m_recvCalls == recvCallsBefore)
                 break;
-            int waiting = 0;
-            if (ioctl(m_hSocket, FIONREAD, &waiting) != 0) {
-                m_lastError = platformError();
+            if (bytesWaiting() <= 0)
+                break;
+            if (fair && m_readCount - readBefore >= FairTurn) {
+                postSelect(FdRead);
                 break;
             }
-            if (waiting <= 0)
-                break;
         }
     } catch (...) {
         // Exceptions from the data handler are absorbed: they end this read and

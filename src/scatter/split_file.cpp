@@ -33,7 +33,7 @@ void refuseImpossibleSplit(const SplitRequest& request, const PartSizes& sizes, 
 
 }  // namespace
 
-void SplitFile(const SplitRequest& request, TextTable& uploadTable) {
+void SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress) {
     const OrdinaryFile source = InspectOrdinaryFile(request.sourcePath);
     if (!source.problem.isEmpty())
         throw UserError("Cannot split " + request.sourcePath + ": " + source.problem);
@@ -58,7 +58,10 @@ void SplitFile(const SplitRequest& request, TextTable& uploadTable) {
     for (int i = 1; i <= request.parts; ++i) {
         const qint64 size = i < request.parts ? sizes.partSize : sizes.lastSize;
         const QString path = partPath(i);
-        const uint32_t crc = reader.copyNextPart(path, size);
+        std::function<void(qint64)> copied;
+        if (progress)
+            copied = [&progress, &reader, i](qint64 done) { progress(done, reader.size(), i); };
+        const uint32_t crc = reader.copyNextPart(path, size, copied);
         uploadTable.addRow({path, "?", QString::number(size), QString::fromStdString(Crc32Text(crc)), "?", "?", "?",
                             "?", "?"});
     }

@@ -48,7 +48,7 @@ bool SplitReader::isSourceFile(const QString& path) const {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && sameFile(info, m_info);
 }
 
-uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
+uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size, const std::function<void(qint64)>& copied) {
     // Not O_TRUNC: the file is truncated only once it is known not to be the source.
     const int out = ::open(QFile::encodeName(partPath).constData(),
                            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
@@ -77,6 +77,9 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size) {
         crc = Crc32Update(crc, m_buffer.get(), static_cast<size_t>(got));
         writeAll(out, partPath, m_buffer.get(), got);
         left -= got;
+        m_copied += got;
+        if (copied)
+            copied(m_copied);
     }
     // close() is where a network file system reports a failed write.
     if (::close(guard.release()) != 0)

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -27,14 +28,16 @@ public:
     bool isSourceFile(const QString& path) const;
 
     // Creates or truncates the part file and copies the next `size` bytes of the
-    // source into it. Returns the part's CRC-32.
-    uint32_t copyNextPart(const QString& partPath, qint64 size);
+    // source into it. Returns the part's CRC-32. `copied`, when given, hears after every
+    // block how many bytes of the source have been copied so far.
+    uint32_t copyNextPart(const QString& partPath, qint64 size, const std::function<void(qint64 copied)>& copied = {});
 
 private:
     void writeAll(int fd, const QString& partPath, const char* data, qint64 size);
 
     QString m_path;
     int m_fd = -1;
+    qint64 m_copied = 0;
     struct stat m_info {};
     std::unique_ptr<char[]> m_buffer;
 };

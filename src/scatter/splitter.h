@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class TextTable;
 
 // The part counts the window's spin box offers and the split accepts.
@@ -63,6 +65,8 @@ QString SourceCrcLabel(const QString& sourcePath);
 // (ComputePartSizes gives a negative lastSize), a base name or extension holding "/"
 // or NUL (the part would land outside the upload directory), and a part file that
 // would be the source file itself.
+// A progress callback, when given, hears after every block copied how many bytes of the
+// source are split, of how many, and which part (from 1) is being written.
 struct SplitRequest {
     QString sourcePath;
     int parts = 3;
@@ -70,4 +74,5 @@ struct SplitRequest {
     QString extension;
     QString savePath;
 };
-void SplitFile(const SplitRequest& request, TextTable& uploadTable);
+using SplitProgress = std::function<void(qint64 done, qint64 total, int part)>;
+void SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress = {});

@@ -52,13 +52,13 @@ TEST(CliCrcUsage, NoFileIsAUsageError) {
     const CliRun run = runCli({"crc"});
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.out.toStdString(), "");
-    EXPECT_TRUE(run.err.contains("usage: parcelwick-cli crc FILE...")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("usage: parcelwick-cli crc [-q] FILE...")) << run.err.toStdString();
 }
 
 TEST(CliCrcUsage, HelpPrintsUsage) {
     const CliRun run = runCli({"crc", "--help"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.startsWith("usage: parcelwick-cli crc FILE...")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.startsWith("usage: parcelwick-cli crc [-q] FILE...")) << run.out.toStdString();
 }
 
 }  // namespace

@@ -128,6 +128,7 @@ TEST(CliGather, OnATerminalOneRedrawnLineUnlessQuiet) {
     };
     const Row rows[] = {
         {{"gather", manifest}, true},  // the rebuild of a gather shows its line too
+        {{"gather", "-q", manifest}, false},
         {{"rebuild", manifest}, true},
         {{"rebuild", manifest, "--quiet"}, false},
     };

@@ -87,16 +87,19 @@ TEST_F(CliSplit, BadArguments) {
         {{source, "--parts", "0"}, 1, "parcelwick-cli split: --parts must be a whole number from 1 to 1000"},
         {{source, "--parts", "1001"}, 1, "parcelwick-cli split: --parts must be a whole number from 1 to 1000"},
         {{source, "--parts", "three"}, 1, "parcelwick-cli split: --parts must be a whole number from 1 to 1000"},
-        {{source, "--parts"}, 2, "parcelwick-cli split: --parts needs a value"},
-        {{source, "--colour", "red"}, 2, "parcelwick-cli split: unknown option --colour"},
-        {{}, 2, "parcelwick-cli split: no SOURCE given"},
-        {{source, source}, 2, "parcelwick-cli split: only one SOURCE"},
+        {{source, "--parts"}, 2, "parcelwick-cli split: Missing value after '--parts'."},
+        {{source, "--colour", "red"}, 2, "parcelwick-cli split: Unknown option 'colour'."},
+        {{}, 2, "parcelwick-cli split: missing argument"},
+        {{source, source}, 2, "parcelwick-cli split: unexpected argument \"" + source + "\""},
         {{source, "--save-path", ""}, 2, "parcelwick-cli split: --save-path needs a directory"},
+        {{source, "--save-path="}, 2, "parcelwick-cli split: --save-path needs a directory"},
     };
     for (const auto& c : cases) {
         const CliRun r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.startsWith(c.errorStart)) << r.err.toStdString();
+        // A usage error shows the usage; a refused value does not.
+        EXPECT_EQ(r.err.contains("\nusage: parcelwick-cli split SOURCE"), c.status == 2) << r.err.toStdString();
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath("home/ParcelwickFiles")));

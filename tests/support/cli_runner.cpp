@@ -4,19 +4,20 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
-CliRun RunCli(const QStringList& args, const CliOptions& options) {
+CliRun RunProgram(const QString& program, const QStringList& args, const CliOptions& options) {
     QProcess process;
-    if (!options.home.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!options.home.isEmpty())
         env.insert("HOME", options.home);
-        process.setProcessEnvironment(env);
-    }
+    for (const QString& setting : options.environment)
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    process.setProcessEnvironment(env);
     if (!options.workingDirectory.isEmpty())
         process.setWorkingDirectory(options.workingDirectory);
-    process.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), args);
+    process.start(program, args);
     CliRun run;
     if (!process.waitForFinished(options.timeoutMs)) {
-        ADD_FAILURE() << "parcelwick-cli " << args.join(' ').toStdString() << " did not finish";
+        ADD_FAILURE() << program.toStdString() << ' ' << args.join(' ').toStdString() << " did not finish";
         process.kill();
         process.waitForFinished(5000);
         return run;
@@ -27,4 +28,22 @@ CliRun RunCli(const QStringList& args, const CliOptions& options) {
     run.out = QString::fromUtf8(run.outBytes);
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+CliRun RunCli(const QStringList& args, const CliOptions& options) {
+    return RunProgram(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), args, options);
+}
+
+QString ShellQuoted(const QString& text) { return '\'' + QString(text).replace('\'', "'\\''") + '\''; }
+
+CliRun RunCliOnTerminal(const QStringList& args, const CliOptions& options, const QString& redirection,
+                        int columns) {
+    QString command = columns > 0 ? QString("stty cols %1; ").arg(columns) : QString();
+    command += ShellQuoted(PW_BIN_DIR "/parcelwick-cli");
+    for (const QString& arg : args)
+        command += ' ' + ShellQuoted(arg);
+    if (!redirection.isEmpty())
+        command += ' ' + redirection;
+    // -e: script exits with the command's status; /dev/null: no typescript file.
+    return RunProgram("script", {"-qec", command, "/dev/null"}, options);
 }
