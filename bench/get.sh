@@ -8,6 +8,8 @@
 #   RUNS=N          runs of each tool (default 7); the median counts
 #   SIZE_MIB=N      size of the served file (default 1024)
 #   SCRATCH=DIR     where the file and nginx's files go (default ${TMPDIR:-/tmp})
+#   BASELINE=CLI    another parcelwick-cli (an earlier build) measured in the same run,
+#                   to see what a change costs on a machine whose load varies
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,6 +20,7 @@ runs=${RUNS:-7}
 size_mib=${SIZE_MIB:-1024}
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed for the CPU figures" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl is needed as the yardstick" >&2; exit 2; }
+[[ -z ${BASELINE:-} || -x $BASELINE ]] || { echo "BASELINE=$BASELINE is no program" >&2; exit 2; }
 
 work=$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/pw-bench-get.XXXXXX")
 cleanup() {
@@ -40,37 +43,49 @@ median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2
 run_tool() {  # tool -> "wall_ns cpu_s"
     local t0 t1
     t0=$(now_ns)
-    if [[ $1 == cli ]]; then
-        /usr/bin/time -f "%U %S" -o "$work/cpu" "$cli" get "$url" -o /dev/null 2>/dev/null
-    else
-        /usr/bin/time -f "%U %S" -o "$work/cpu" curl -s -o /dev/null "$url"
-    fi
+    case $1 in
+    cli) /usr/bin/time -f "%U %S" -o "$work/cpu" "$cli" get "$url" -o /dev/null 2>/dev/null ;;
+    base) /usr/bin/time -f "%U %S" -o "$work/cpu" "$BASELINE" get "$url" -o /dev/null 2>/dev/null ;;
+    *) /usr/bin/time -f "%U %S" -o "$work/cpu" curl -s -o /dev/null "$url" ;;
+    esac
     t1=$(now_ns)
     echo "$((t1 - t0)) $(awk '{print $1 + $2}' "$work/cpu")"
 }
 
-declare -a cli_gbs=() cli_cpu=() curl_gbs=() curl_cpu=()
-run_tool cli >/dev/null; run_tool curl >/dev/null  # warm-up, not counted
+tools=(cli curl)
+[[ -n ${BASELINE:-} ]] && tools+=(base)
+declare -A gbs_of=() cpu_of=()
+for tool in "${tools[@]}"; do run_tool "$tool" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
-    # Alternate the order, so neither tool always runs on a machine warmed by the other.
-    order="cli curl"; [[ $((i % 2)) -eq 1 ]] && order="curl cli"
-    for tool in $order; do
+    # Rotate the order, so no tool always runs on a machine warmed by another.
+    for ((k = 0; k < ${#tools[@]}; k++)); do
+        tool=${tools[$(((i + k) % ${#tools[@]}))]}
         read -r ns cpu < <(run_tool "$tool")
         gbs=$(awk -v b="$bytes" -v ns="$ns" 'BEGIN {printf "%.3f", b / ns}')
         printf '  run %d %-4s %6s GB/s  %5.2f s CPU\n' "$i" "$tool" "$gbs" "$cpu"
-        if [[ $tool == cli ]]; then cli_gbs+=("$gbs"); cli_cpu+=("$cpu"); else curl_gbs+=("$gbs"); curl_cpu+=("$cpu"); fi
+        gbs_of[$tool]+="$gbs "
+        cpu_of[$tool]+="$cpu "
     done
 done
 
-m_cli_gbs=$(printf '%s\n' "${cli_gbs[@]}" | median)
-m_cli_cpu=$(printf '%s\n' "${cli_cpu[@]}" | median)
-m_curl_gbs=$(printf '%s\n' "${curl_gbs[@]}" | median)
-m_curl_cpu=$(printf '%s\n' "${curl_cpu[@]}" | median)
 gib=$(awk -v b="$bytes" 'BEGIN {print b / 1073741824}')
+spread() { tr ' ' '\n' | grep . | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%s-%s", lo, hi}'; }
+declare -A m_gbs=() m_cpu=()
 echo
-echo "median of $runs runs, $size_mib MiB over loopback from nginx:"
-awk -v a="$m_cli_gbs" -v b="$m_curl_gbs" -v ca="$m_cli_cpu" -v cb="$m_curl_cpu" -v g="$gib" 'BEGIN {
-    printf "  parcelwick-cli get  %6.3f GB/s  %5.3f s CPU per GiB\n", a, ca / g
-    printf "  curl                %6.3f GB/s  %5.3f s CPU per GiB\n", b, cb / g
+echo "median of $runs runs, $size_mib MiB over loopback from nginx (range of the runs in brackets):"
+for tool in "${tools[@]}"; do
+    m_gbs[$tool]=$(tr ' ' '\n' <<<"${gbs_of[$tool]}" | grep . | median)
+    m_cpu[$tool]=$(tr ' ' '\n' <<<"${cpu_of[$tool]}" | grep . | median)
+    case $tool in cli) name="parcelwick-cli get" ;; base) name="baseline get" ;; *) name="curl" ;; esac
+    awk -v n="$name" -v a="${m_gbs[$tool]}" -v c="${m_cpu[$tool]}" -v g="$gib" -v r1="$(spread <<<"${gbs_of[$tool]}")" \
+        -v r2="$(spread <<<"${cpu_of[$tool]}")" \
+        'BEGIN {printf "  %-19s %6.3f GB/s [%s]  %5.3f s CPU per GiB [%s s per run]\n", n, a, r1, c / g, r2}'
+done
+awk -v a="${m_gbs[cli]}" -v b="${m_gbs[curl]}" -v ca="${m_cpu[cli]}" -v cb="${m_cpu[curl]}" 'BEGIN {
     printf "  throughput ratio (parcelwick / curl): %.2f   CPU ratio (parcelwick / curl): %.2f\n", a / b, (cb > 0 ? ca / cb : 0)
 }'
+if [[ -n ${BASELINE:-} ]]; then
+    awk -v a="${m_gbs[cli]}" -v b="${m_gbs[base]}" -v ca="${m_cpu[cli]}" -v cb="${m_cpu[base]}" 'BEGIN {
+        printf "  throughput ratio (parcelwick / baseline): %.2f   CPU ratio (parcelwick / baseline): %.2f\n", a / b, (cb > 0 ? ca / cb : 0)
+    }'
+fi

@@ -1,32 +1,60 @@
 // parcelwick-cli get: one GET through THttpClient, driven by the event loop, the body to
 // a file or to standard output, the response's vital signs on standard error.
 #include "cli/cli_command.h"
-#include "net/async_socket.h"
+#include "cli/progress_line.h"
 #include "http/http_client.h"
 
-#include <QCoreApplication>
+#include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFile>
 
 namespace {
 
+const char kUsage[] =
+    "usage: parcelwick-cli get URL [-o FILE]\n"
+    "\n"
+    "Fetches URL with one HTTP/1.0 GET, following relocations (at most 20), and writes the\n"
+    "document to FILE (standard output without -o, or with -o -). The status code and\n"
+    "reason, the content length and the content type of each response go to standard\n"
+    "error, and so does the reason of a failure.\n"
+    "\n"
+    "  -o, --output FILE  where the document goes\n"
+    "\n"
+    "Exit status 0 for a complete document with a status from 200 to 299; 1 for any\n"
+    "other status (a relocation without a Location among them), a document cut short,\n"
+    "and connection errors; 2 for a wrong command line.";
+
+int usageError(const QString& text) {
+    CliErr("parcelwick-cli get: " + text);
+    CliErr(kUsage);
+    return 2;
+}
+
+// Why a finished request is no success, or empty when it is one.
+QString failureText(const THttpClient& client, quint16 error) {
+    const int status = client.StatusCode();
+    if (error != 0)
+        return client.ReasonPhrase();
+    if (status == 0)
+        return QStringLiteral("the server closed the connection without an HTTP response");
+    const QString statusLine = QStringLiteral("%1 %2").arg(status).arg(client.ReasonPhrase());
+    if (status >= 300 && status < 400)
+        return statusLine + QStringLiteral(": a relocation without a Location field, not followed");
+    if (status < 200 || status >= 300)
+        return statusLine;
+    return QString();
+}
+
 int runGet(const QStringList& args) {
-    QString url;
-    QString outPath;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" && i + 1 < args.size())
-            outPath = args[++i];
-        else if (url.isEmpty())
-            url = args[i];
-        else {
-            CliErr("parcelwick-cli get: unexpected argument \"" + args[i] + "\"");
-            return 2;
-        }
-    }
-    if (url.isEmpty()) {
-        CliErr("usage: parcelwick-cli get URL [-o FILE]");
-        return 2;
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption outputOption({"o", "output"}, QString(), "FILE");
+    parser.addOption(outputOption);
+    if (!parser.parse(QStringList{"get"} + args))
+        return usageError(parser.errorText());
+    if (parser.positionalArguments().size() != 1)
+        return usageError(parser.positionalArguments().isEmpty() ? "no URL given" : "only one URL may be given");
+    const QString url = parser.positionalArguments().first();
+    const QString outPath = parser.value(outputOption);
 
     QFile out;
     const bool opened = outPath.isEmpty() || outPath == "-"
@@ -37,28 +65,30 @@ int runGet(const QStringList& args) {
         return 1;
     }
 
+    ProgressLine progress(url, -1);
+    const auto say = [&progress](const QString& line) {
+        progress.finish();
+        CliErr(line);
+    };
     THttpClient client;
     client.SetURL(url);
     client.SetRcvdStream(&out);
-    client.OnLocationChange = [](THttpClient* c) { CliErr("Location: " + c->Location()); };
-    bool reported = false;
-    client.OnHeaderEnd = [&reported](THttpClient* c) {
-        reported = true;
-        CliErr(QStringLiteral("%1 %2").arg(c->StatusCode()).arg(c->ReasonPhrase()));
-        CliErr(QStringLiteral("Content-Length: %1").arg(c->ContentLength()));
-        CliErr("Content-Type: " + c->ContentType());
+    client.OnLocationChange = [&](THttpClient* c) { say("Location: " + c->Location()); };
+    client.OnHeaderEnd = [&](THttpClient* c) {
+        say(QStringLiteral("%1 %2").arg(c->StatusCode()).arg(c->ReasonPhrase()));
+        say(QStringLiteral("Content-Length: %1").arg(c->ContentLength()));
+        say("Content-Type: " + c->ContentType());
+        progress.setTotal(c->ContentLength());
     };
+    client.OnDocData = [&progress](THttpClient* c, const char*, qint64) { progress.update(c->RcvdCount()); };
     int status = 1;
     QEventLoop loop;
     client.OnRequestDone = [&](THttpClient* c, THttpRequest, quint16 error) {
-        if (error != 0 || c->StatusCode() == 0 || c->StatusCode() >= 400) {
-            // An error status closes at once, often before the end of the header.
-            if (!reported)
-                CliErr(QStringLiteral("%1 %2").arg(c->StatusCode()).arg(c->ReasonPhrase()));
-            status = 1;
-        } else {
-            status = 0;
-        }
+        // Printed whatever an earlier response printed: the last word is the reason.
+        const QString failure = failureText(*c, error);
+        if (!failure.isEmpty())
+            say("parcelwick-cli get: " + failure);
+        status = failure.isEmpty() ? 0 : 1;
         loop.quit();
     };
     try {
@@ -68,19 +98,11 @@ int runGet(const QStringList& args) {
         return 1;
     }
     loop.exec();
+    progress.finish();
     out.close();
     return status;
 }
 
-const CliCommandRegistration registration({
-    "get",
-    "fetch one URL by HTTP",
-    "usage: parcelwick-cli get URL [-o FILE]\n"
-    "Fetches URL with one HTTP/1.0 GET, following relocations, and writes the document to\n"
-    "FILE (standard output without -o). The status code and reason, the content length\n"
-    "and the content type go to standard error. Exit status 0 for a status below 400,\n"
-    "1 for any other status and for connection errors.",
-    runGet,
-});
+const CliCommandRegistration registration({"get", "fetch one URL by HTTP", kUsage, runGet});
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/user_error.h"
+#include "http/http_chunked_decoder.h"
 #include "http/http_response_parser.h"
 
 #include <QByteArray>
@@ -18,8 +19,8 @@ class QIODevice;
 class TAsyncSocket;
 
 // Misuse of the HTTP client (busy, nothing to post), or the failure of a synchronous
-// Get: the text is shown to the user as it stands; ErrorCode is 1, 2 or 4, or the
-// status code for a failed Get.
+// Get: the text is shown to the user as it stands; ErrorCode is 1, 2 or 4, or for a
+// failed Get the status code when it is 400 or more, else the request's error number.
 class EHttpException : public UserError {
 public:
     EHttpException(const QString& text, int errorCode) : UserError(text), m_errorCode(errorCode) {}
@@ -42,6 +43,23 @@ enum THttpClientState {
 
 enum THttpRequest { hrNone, hrGet, hrPost, hrHead };
 
+// Error numbers of OnRequestDone for failures the client finds itself. The socket
+// layer's numbers (10000 and up, socket_error.h) pass through as they are; 0 is success.
+// A failure found before the document starts sets StatusCode to 404, one found in the
+// document keeps the server's StatusCode; ReasonPhrase holds the text either way.
+enum THttpError : quint16 {
+    heAborted = 3,            // "Connection aborted on request"
+    heShortBody = 20,         // "connection closed after N of M bytes" (orderly close or reset)
+    heRelocationLimit = 21,   // "more than 20 relocations"
+    heUnsupportedScheme = 22, // "unsupported URL scheme " + the scheme in quotes (direct connections)
+    heHeaderTooLarge = 23,    // "HTTP header too large", "HTTP line too long"
+    heBadChunk = 24,          // "malformed chunked body"
+    heWriteFailed = 25        // "can't write document: " + the stream's reason
+};
+
+// Relocations one request follows; the next one ends it with heRelocationLimit.
+constexpr int kHttpMaxRelocations = 20;
+
 // "ready", "not connected", ..., "aborting"; "unknown" for anything else.
 QString HttpClientStateName(int state);
 
@@ -63,7 +81,14 @@ using TCookieRcvdEvent = std::function<void(THttpClient* sender, const QString& 
 //
 // RcvdStream and SendStream are QIODevice objects the caller owns and opens (a QFile,
 // a QBuffer); the client never opens, closes or frees them. Every body byte is written
-// to RcvdStream as it arrives.
+// to RcvdStream as it arrives (a chunked body without its framing).
+//
+// A document is complete only when it has every byte its Content-Length announced (or
+// the last chunk of a chunked body); a connection that ends sooner, and a reset in a
+// document without a length, end the request with a non-zero error (THttpError).
+//
+// One read event takes at most about 1 MiB and then gives the event loop back, so
+// other downloads, timers and the window keep their turn during a fast transfer.
 class THttpClient : public QObject {
 public:
     explicit THttpClient(QObject* owner = nullptr);
@@ -160,7 +185,8 @@ public:
     void HeadAsync();
     void PostAsync();
     // Starts a GET and pumps the event loop until the state is hsReady again; raises
-    // EHttpException (ReasonPhrase, StatusCode) when the status is 400 or more.
+    // EHttpException with ReasonPhrase when the status is 400 or more or the request
+    // ended with an error (a short document among them).
     void Get();
     void Abort();
     void Close();
@@ -168,31 +194,43 @@ public:
 private:
     enum class LineHandler { None, Header, Body };
     enum class ClosedRoutine { ConnectionClosed, Relocation };
-    enum Notification { NotifyRequestDone = 1, NotifyReady = 2, NotifyReconnect = 3 };
+    enum Notification { NotifyRequestDone = 1, NotifyReady = 2, NotifyReconnect = 3, NotifyResumeRead = 4 };
 
     void startRequest(THttpRequest type);
+    void startResponse();
     void setTargets();
     void connectStep();
+    void reconnect();
     void setState(THttpClientState state);
     void handleNotification(int msg, qintptr wParam, qintptr lParam);
 
     void socketDnsLookupDone(quint16 error);
     void socketSessionConnected(quint16 error);
-    void socketSessionClosed();
+    void socketSessionClosed(quint16 error);
     void socketDataAvailable();
+    bool yieldRead();
+    void resumeRead();
+    qint64 receive(char* buffer, qint64 size);
     void socketDataSent();
 
     void sendRequestHeader();
     void command(const QString& line, QByteArray& stream);
     void dispatchLine(const QByteArray& line, const QByteArray& ending);
     void headerLine(const QByteArray& line, const QByteArray& ending);
+    bool skipInterim(const HttpHeaderLine& parsed);
     void headerField(const HttpHeaderLine& field);
     void headerEnd();
+    void bodyBytes(const char* data, qint64 len);
     void bodyData(const char* data, qint64 len);
     void relocate(const QString& value);
+    void relocateDirect(const QString& value);
+    bool refuseRelocation();
+    QString refusedSchemeText() const;
     void connectionClosed();
+    void checkDocumentComplete();
     void relocationClosed();
-    void lineTooLong();
+    void stopReading();
+    void endOnResponseFault(int statusCode, const QString& reason, quint16 error);
     void sendBodyStep();
     void fail(int statusCode, const QString& reason, quint16 error);
 
@@ -228,7 +266,8 @@ private:
     quint16 m_requestDoneError = 0;
 
     // working data
-    QString m_connectHost, m_connectPort, m_targetHost, m_requestPath, m_dnsResult;
+    // The target's port, for the Host field, is ConnectPort on a direct connection.
+    QString m_connectHost, m_connectPort, m_targetHost, m_targetPort, m_requestPath, m_dnsResult;
     bool m_connected = false;
     bool m_relocationPending = false;
     bool m_reconnectPending = false;
@@ -240,6 +279,22 @@ private:
     LineHandler m_nextLineHandler = LineHandler::None;
     qint64 m_headerLines = 0;
     qint64 m_bodyChunks = 0;
+    int m_relocations = 0;
+    // A relocation that must not be followed: its scheme, empty when there is none.
+    QString m_refusedScheme;
+    // The error that ended the connection (a reset), from the close event or a read.
+    quint16 m_closeError = 0;
+    // Inside the header of an interim (1xx) response, which is skipped.
+    bool m_interim = false;
+    // Lines and bytes of the header phase of this response, interim responses included.
+    qint64 m_headerLineTotal = 0;
+    qint64 m_headerByteTotal = 0;
+    bool m_chunked = false;
+    HttpChunkedDecoder m_chunkDecoder;
+    // Bytes taken since the event loop last had its turn; the socket is paused while
+    // a resume is on its way.
+    qint64 m_readSinceYield = 0;
+    bool m_readPaused = false;
     // Deferred notifications of an earlier request must not end a later one.
     qintptr m_requestSerial = 0;
 

@@ -8,6 +8,13 @@ QString basicCredentials(const QString& user, const QString& password) {
 
 }  // namespace
 
+QString HttpAuthority(const QString& host, const QString& port) {
+    // A service name ("http") stays out: the field wants a number.
+    bool isNumber = false;
+    const uint number = port.toUInt(&isNumber);
+    return !isNumber || number == 80 ? host : host + ':' + QString::number(number);
+}
+
 QString HttpDateText(const QDateTime& when) {
     static const char kDays[] = "MonTueWedThuFriSatSun";
     static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
@@ -33,8 +40,7 @@ QStringList BuildHttpRequestLines(const HttpRequestHeaderInput& in) {
         lines << QStringLiteral("Content-Type: ") + in.contentTypePost;
     if (!in.agent.isEmpty())
         lines << QStringLiteral("User-Agent: ") + in.agent;
-    // The port stays out of the Host field: old virtual hosts matched the name alone.
-    lines << QStringLiteral("Host: ") + in.targetHost;
+    lines << QStringLiteral("Host: ") + HttpAuthority(in.targetHost, in.targetPort);
     if (in.noCache)
         lines << QStringLiteral("Pragma: no-cache");
     if (post)

@@ -15,6 +15,7 @@ struct HttpRequestHeaderInput {
     QString contentTypePost;
     QString agent;
     QString targetHost;
+    QString targetPort;  // empty: the default port
     bool noCache = false;
     qint64 postSize = -1;     // the size of the body to post; -1 for GET and HEAD
     QDateTime modifiedSince;  // not valid: no If-Modified-Since field
@@ -31,6 +32,11 @@ struct HttpRequestHeaderInput {
 // The header lines in the order they are sent, without line ends and without the
 // closing empty line (the client fires its events between them).
 QStringList BuildHttpRequestLines(const HttpRequestHeaderInput& in);
+
+// "host", or "host:port" when the port is not the default one (80). The Host field and
+// the text of a relocated URL both take this form: a server builds the address of a
+// relocation from the Host field, so a missing port sends the client to another server.
+QString HttpAuthority(const QString& host, const QString& port);
 
 // A date as the If-Modified-Since field writes it: "Sun, 06 Nov 1994 08:49:37 GMT".
 // The value is written as it stands: no time-zone conversion.

@@ -97,6 +97,11 @@ std::optional<qint64> ParseContentLength(const QByteArray& value) {
     return digits.toLongLong();
 }
 
+bool IsChunkedTransferEncoding(const QByteArray& value) {
+    const QByteArray last = value.mid(value.lastIndexOf(',') + 1).trimmed();
+    return last.compare("chunked", Qt::CaseInsensitive) == 0;
+}
+
 HttpContentRange ParseContentRange(const QByteArray& value) {
     // "bytes 100-199/500": the unit and its blank are the first six characters.
     HttpContentRange out;

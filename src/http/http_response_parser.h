@@ -63,6 +63,10 @@ HttpHeaderLine ParseHttpHeaderLine(const QByteArray& line);
 // The value of a Content-Length field; nothing when it is not a non-negative number.
 std::optional<qint64> ParseContentLength(const QByteArray& value);
 
+// Whether a Transfer-Encoding value frames the body in chunks: chunked is the last of
+// the codings listed ("gzip, chunked"), in any case.
+bool IsChunkedTransferEncoding(const QByteArray& value);
+
 // The first and last byte of a Content-Range value "bytes 100-199/500" as text
 // ("100", "199"); a part whose delimiter is missing is empty.
 struct HttpContentRange {

@@ -1,7 +1,8 @@
-// parcelwick-cli get against nginx: the body byte-identical in a file, the status line
-// on standard error, the exit status by the status code.
+// parcelwick-cli get against nginx and a scripted server: the body byte-identical in a
+// file, the status lines and the reason of a failure on standard error, the exit status.
 #include "support/cli_runner.h"
 #include "support/nginx_server.h"
+#include "support/scripted_server.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -23,7 +24,10 @@ protected:
         ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
         ASSERT_EQ(doc.write(m_content), m_content.size());
         doc.close();
-        m_server = std::make_unique<NginxServer>(m_root.path(), QList<NginxServer::Redirect>{{"/old", "/part.001", 301}});
+        m_server = std::make_unique<NginxServer>(
+            m_root.path(), QList<NginxServer::Redirect>{{"/old", "/part.001", 301},
+                                                        {"/to-https", "https://127.0.0.1/part.001", 301},
+                                                        {"/loop", "/loop", 302}});
         ASSERT_TRUE(m_server->start()) << qPrintable(m_server->errorText());
     }
     QTemporaryDir m_root, m_out;
@@ -59,6 +63,60 @@ TEST_F(CliGetTest, FailuresExitWithOne) {
     const CliRun refused = runCli({"get", "http://127.0.0.1:1/x", "-o", m_out.filePath("y")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("Connection refused (Error #10061)")) << qPrintable(refused.err);
+}
+
+// Every way a get ends: the exit status, and the last line on standard error says why
+// (also after an earlier response printed its own status line).
+TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
+    const QByteArray header = "\r\n\r\n";
+    ScriptedServer scripted(
+        {{ScriptStep::readUntil(header), ScriptStep::send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd")},
+         {ScriptStep::readUntil(header), ScriptStep::send("HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n")}});
+    const QString out = m_out.filePath("row");
+    struct Row {
+        QStringList args;  // {nginx} and {scripted} stand for the servers' addresses, {out} for the file
+        int status;
+        QStringList errLines;  // each must be a line of standard error; after a failure the last one is last
+    };
+    const Row rows[] = {
+        {{"{nginx}/part.001", "--output={out}"}, 0, {"200 OK", "Content-Length: 300000"}},
+        {{"--output", "{out}", "{nginx}/old"}, 0, {"301 Moved Permanently", "Location: {nginx}/part.001", "200 OK",
+                                                   "Content-Type: application/octet-stream"}},
+        {{"{nginx}/part.001", "--bogus"}, 2, {"parcelwick-cli get: Unknown option 'bogus'."}},
+        {{"{nginx}/part.001", "-o"}, 2, {"parcelwick-cli get: Missing value after '-o'."}},
+        {{}, 2, {"parcelwick-cli get: no URL given"}},
+        {{"{nginx}/a", "{nginx}/b"}, 2, {"parcelwick-cli get: only one URL may be given"}},
+        {{"{nginx}/to-https", "-o", "{out}"}, 1,
+         {"301 Moved Permanently", "parcelwick-cli get: unsupported URL scheme \"https\""}},
+        {{"{nginx}/loop", "-o", "{out}"}, 1, {"Location: {nginx}/loop", "parcelwick-cli get: more than 20 relocations"}},
+        {{"{scripted}/short", "-o", "{out}"}, 1,
+         {"200 OK", "Content-Length: 10", "parcelwick-cli get: connection closed after 4 of 10 bytes"}},
+        {{"{scripted}/found", "-o", "{out}"}, 1,
+         {"302 Found", "parcelwick-cli get: 302 Found: a relocation without a Location field, not followed"}},
+    };
+    const auto fill = [&](QString text) {
+        return text.replace("{nginx}", m_server->url(QString()))
+            .replace("{scripted}", scripted.url(QString()))
+            .replace("{out}", out);
+    };
+    for (const Row& row : rows) {
+        QStringList args{"get"};
+        for (const QString& arg : row.args)
+            args << fill(arg);
+        const CliRun r = runCli(args);
+        const QString what = args.join(' ');
+        EXPECT_EQ(r.status, row.status) << qPrintable(what) << "\n" << qPrintable(r.err);
+        const QStringList errLines = r.err.split('\n', Qt::SkipEmptyParts);
+        for (const QString& line : row.errLines)
+            EXPECT_TRUE(errLines.contains(fill(line))) << qPrintable(what) << ": no line " << qPrintable(fill(line))
+                                                       << " in\n" << qPrintable(r.err);
+        if (row.status == 2)
+            EXPECT_TRUE(r.err.contains("usage: parcelwick-cli get URL [-o FILE]")) << qPrintable(what);
+        if (row.status == 1)
+            EXPECT_EQ(errLines.value(errLines.size() - 1).toStdString(), fill(row.errLines.last()).toStdString())
+                << qPrintable(what);
+    }
+    EXPECT_EQ(scripted.failures(), "");
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The response parser fed as received data: the input is cut into reads at points the
 // fuzzer chooses (its first bytes), then every read goes through the line buffer and the
 // header-line classifier the way the client feeds them. The lines and the body must be
-// the same as when the whole response arrives in one piece.
+// the same as when the whole response arrives in one piece. The body then goes through
+// the chunk decoder, whole, in the same cuts and one byte at a time: the decoded body
+// and the verdict must not depend on the cuts.
+#include "http/http_chunked_decoder.h"
 #include "http/http_response_parser.h"
 
 #include <QList>
@@ -68,6 +71,46 @@ Parsed feed(const uint8_t* data, size_t size, const QList<size_t>& cuts) {
     return out;
 }
 
+struct Unchunked {
+    HttpChunkedDecoder::Result result = HttpChunkedDecoder::Result::Incomplete;
+    QByteArray body;
+    qint64 used = 0;
+};
+
+// Feeds the body in reads that end at the given offsets (none: one read; a step of 1:
+// one byte per read).
+Unchunked unchunk(const QByteArray& body, const QList<size_t>& cuts, bool byteByByte) {
+    HttpChunkedDecoder decoder;
+    Unchunked out;
+    const auto sink = [&out](const char* run, qint64 size) {
+        if (size <= 0)
+            std::abort();
+        out.body.append(run, size);
+    };
+    qint64 pos = 0;
+    qsizetype next = 0;
+    while (pos < body.size() && out.result == HttpChunkedDecoder::Result::Incomplete) {
+        qint64 end = byteByByte ? pos + 1 : (next < cuts.size() ? qint64(cuts[next++]) : body.size());
+        end = end <= pos || end > body.size() ? body.size() : end;
+        qint64 used = 0;
+        out.result = decoder.feed(body.constData() + pos, end - pos, sink, &used);
+        if (used < 0 || used > end - pos || (out.result == HttpChunkedDecoder::Result::Incomplete && used != end - pos))
+            std::abort();
+        pos += used;
+    }
+    out.used = pos;
+    if (out.body.size() > out.used)
+        std::abort();
+    return out;
+}
+
+void checkUnchunk(const QByteArray& body, const QList<size_t>& cuts) {
+    const Unchunked whole = unchunk(body, {}, false);
+    for (const Unchunked& other : {unchunk(body, cuts, false), unchunk(body, {}, true)})
+        if (other.result != whole.result || other.body != whole.body || other.used != whole.used)
+            std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -89,5 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     if (!whole.tooLong && (whole.lines != pieces.lines || whole.body != pieces.body))
         std::abort();
+    if (!whole.tooLong)
+        checkUnchunk(whole.body, cuts);
     return 0;
 }

@@ -109,6 +109,13 @@ TEST(HttpFieldValueTest, ContentLengthAcceptsOnlyCounts) {
         EXPECT_FALSE(ParseContentLength(bad).has_value()) << bad;
 }
 
+TEST(HttpFieldValueTest, ChunkedOnlyAsTheLastCoding) {
+    for (const char* chunked : {"chunked", "Chunked", " gzip, CHUNKED ", "x,chunked"})
+        EXPECT_TRUE(IsChunkedTransferEncoding(chunked)) << chunked;
+    for (const char* other : {"", "identity", "chunked, gzip", "chunkedx", "not-chunked"})
+        EXPECT_FALSE(IsChunkedTransferEncoding(other)) << other;
+}
+
 TEST(HttpFieldValueTest, ContentRangeGivesFirstAndLastByte) {
     struct {
         const char* value;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -44,11 +45,18 @@ public:
     // connection after the list plays the last one again (a relocation loop).
     explicit ScriptedServer(QList<Dialogue> dialogues, bool repeatLast = false);
     ~ScriptedServer();
+
+    // The same on port 80 (the default HTTP port, which needs root, as CI has) of a
+    // loopback address other than 127.0.0.1, picked at random so that test runs side by
+    // side do not meet: for what a client does differently on the default port.
+    static std::unique_ptr<ScriptedServer> onDefaultHttpPort(QList<Dialogue> dialogues);
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     quint16 port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path
+    // The dotted loopback address it listens on.
+    QString host() const { return m_host; }
+    // "http://HOST:PORT" + path
     QString url(const QString& path = QStringLiteral("/")) const;
 
     // Ends every stall, present and future.
@@ -61,6 +69,7 @@ public:
     QString failures() const;
 
 private:
+    ScriptedServer(QList<Dialogue> dialogues, bool repeatLast, quint32 address, quint16 port);
     void run();
     void play(int fd, const Dialogue& dialogue, int index);
     bool readUntil(int fd, int index, const QByteArray& delimiter, qint64 minimum);
@@ -76,8 +85,41 @@ private:
     int m_stopPipe[2] = {-1, -1};
     int m_releasePipe[2] = {-1, -1};
     quint16 m_port = 0;
+    QString m_host;
     mutable std::mutex m_mutex;
     QList<QByteArray> m_received;
+    QStringList m_failures;
+    std::thread m_thread;
+};
+
+// A loopback server that feeds several downloads at once from one thread: it accepts
+// the given number of connections, reads each request header, and then sends each the
+// same answer, a Content-Length header and bodySize bytes of a known pattern, taking
+// turns among the connections that can take more, and closes them. A client that keeps
+// reading one connection while the other waits shows as one download far ahead.
+class ParallelSender {
+public:
+    ParallelSender(int connections, qint64 bodySize);
+    ~ParallelSender();
+    ParallelSender(const ParallelSender&) = delete;
+    ParallelSender& operator=(const ParallelSender&) = delete;
+
+    // "http://127.0.0.1:PORT" + path
+    QString url(const QString& path) const;
+    // Whether data is the body's pattern from the given offset on.
+    static bool matchesPattern(const char* data, qint64 size, qint64 offset);
+    // Every difference from the plan met so far; empty when none.
+    QString failures() const;
+
+private:
+    void run();
+
+    int m_connections;
+    qint64 m_bodySize;
+    int m_listenFd = -1;
+    int m_stopPipe[2] = {-1, -1};
+    quint16 m_port = 0;
+    mutable std::mutex m_mutex;
     QStringList m_failures;
     std::thread m_thread;
 };
