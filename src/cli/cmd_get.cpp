@@ -1,6 +1,7 @@
 // parcelwick-cli get: one GET through THttpClient, driven by the event loop, the body to
 // a file or to standard output, the response's vital signs on standard error.
 #include "cli/cli_command.h"
+#include "cli/command_line.h"
 #include "cli/progress_line.h"
 #include "http/http_client.h"
 
@@ -11,24 +12,18 @@
 namespace {
 
 const char kUsage[] =
-    "usage: parcelwick-cli get URL [-o FILE]\n"
+    "usage: parcelwick-cli get [-q] URL [-o FILE]\n"
     "\n"
     "Fetches URL with one HTTP/1.0 GET, following relocations (at most 20), and writes the\n"
     "document to FILE (standard output without -o, or with -o -). The status code and\n"
     "reason, the content length and the content type of each response go to standard\n"
     "error, and so does the reason of a failure.\n"
     "\n"
-    "  -o, --output FILE  where the document goes\n"
+    "  -o, --output FILE  where the document goes\n" PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
-    "Exit status 0 for a complete document with a status from 200 to 299; 1 for any\n"
+    "exit status: 0 for a complete document with a status from 200 to 299; 1 for any\n"
     "other status (a relocation without a Location among them), a document cut short,\n"
     "and connection errors; 2 for a wrong command line.";
-
-int usageError(const QString& text) {
-    CliErr("parcelwick-cli get: " + text);
-    CliErr(kUsage);
-    return 2;
-}
 
 // Why a finished request is no success, or empty when it is one.
 QString failureText(const THttpClient& client, quint16 error) {
@@ -48,11 +43,10 @@ QString failureText(const THttpClient& client, quint16 error) {
 int runGet(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption outputOption({"o", "output"}, QString(), "FILE");
+    const QCommandLineOption quiet(QStringList{"q", "quiet"});
     parser.addOption(outputOption);
-    if (!parser.parse(QStringList{"get"} + args))
-        return usageError(parser.errorText());
-    if (parser.positionalArguments().size() != 1)
-        return usageError(parser.positionalArguments().isEmpty() ? "no URL given" : "only one URL may be given");
+    if (const auto exit = ParseCommandArguments(parser, "get", kUsage, args, {1, 1}, &quiet))
+        return *exit;
     const QString url = parser.positionalArguments().first();
     const QString outPath = parser.value(outputOption);
 
@@ -65,7 +59,7 @@ int runGet(const QStringList& args) {
         return 1;
     }
 
-    ProgressLine progress(url, -1);
+    ProgressLine progress(url, -1, parser.isSet(quiet));
     const auto say = [&progress](const QString& line) {
         progress.finish();
         CliErr(line);
@@ -103,6 +97,6 @@ int runGet(const QStringList& args) {
     return status;
 }
 
-const CliCommandRegistration registration({"get", "fetch one URL by HTTP", kUsage, runGet});
+const CliCommandRegistration registration({"get", "fetch one URL by HTTP", kUsage, runGet, true});
 
 }  // namespace

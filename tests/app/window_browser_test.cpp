@@ -231,7 +231,8 @@ TEST_F(BrowserWindowTest, FetchKeepsTheWindowRunningAndSendsTheClientsRequest) {
     EXPECT_EQ(server.received(0), QByteArray("GET /files/first.pwq HTTP/1.0\r\n"
                                              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
                                              "User-Agent: Mozilla/3.0 (compatible)\r\n"
-                                             "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n\r\n"));
+                                             "Host: 127.0.0.1:" +
+                                                 QByteArray::number(server.port()) + "\r\n\r\n"));
 }
 
 }  // namespace

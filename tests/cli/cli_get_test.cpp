@@ -84,8 +84,8 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
                                                    "Content-Type: application/octet-stream"}},
         {{"{nginx}/part.001", "--bogus"}, 2, {"parcelwick-cli get: Unknown option 'bogus'."}},
         {{"{nginx}/part.001", "-o"}, 2, {"parcelwick-cli get: Missing value after '-o'."}},
-        {{}, 2, {"parcelwick-cli get: no URL given"}},
-        {{"{nginx}/a", "{nginx}/b"}, 2, {"parcelwick-cli get: only one URL may be given"}},
+        {{}, 2, {"parcelwick-cli get: missing argument"}},
+        {{"{nginx}/a", "{nginx}/b"}, 2, {"parcelwick-cli get: unexpected argument \"{nginx}/b\""}},
         {{"{nginx}/to-https", "-o", "{out}"}, 1,
          {"301 Moved Permanently", "parcelwick-cli get: unsupported URL scheme \"https\""}},
         {{"{nginx}/loop", "-o", "{out}"}, 1, {"Location: {nginx}/loop", "parcelwick-cli get: more than 20 relocations"}},
@@ -111,7 +111,7 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
             EXPECT_TRUE(errLines.contains(fill(line))) << qPrintable(what) << ": no line " << qPrintable(fill(line))
                                                        << " in\n" << qPrintable(r.err);
         if (row.status == 2)
-            EXPECT_TRUE(r.err.contains("usage: parcelwick-cli get URL [-o FILE]")) << qPrintable(what);
+            EXPECT_TRUE(r.err.contains("usage: parcelwick-cli get [-q] URL [-o FILE]")) << qPrintable(what);
         if (row.status == 1)
             EXPECT_EQ(errLines.value(errLines.size() - 1).toStdString(), fill(row.errLines.last()).toStdString())
                 << qPrintable(what);

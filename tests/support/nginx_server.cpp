@@ -1,48 +1,11 @@
 #include "nginx_server.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
+#include "support/loopback_port.h"
+
 #include <QFile>
 #include <QStandardPaths>
-#include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-// A port the system hands out now; nginx binds it a moment later (a start that loses
-// the race is retried on another port).
-quint16 freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    quint16 port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-bool portAnswers(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-}  // namespace
 
 NginxServer::NginxServer(const QString& rootDir, QList<Redirect> redirects)
     : m_root(rootDir), m_redirects(std::move(redirects)) {}
@@ -112,7 +75,7 @@ bool NginxServer::start() {
 
 bool NginxServer::startOnce() {
     stop();
-    m_port = freeLoopbackPort();
+    m_port = FreeLoopbackPort();
     const QString confPath = m_dir.filePath("nginx.conf");
     QFile conf(confPath);
     if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate) || conf.write(configText().toUtf8()) < 0) {
@@ -128,21 +91,9 @@ bool NginxServer::startOnce() {
         m_error = QStringLiteral("nginx did not start: ") + m_process->errorString();
         return false;
     }
-    // Bounded wait on the event loop until the port answers or nginx gives up.
-    const QDeadlineTimer deadline(10000);
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(10);
-    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start();
-    while (!deadline.hasExpired()) {
-        if (m_process->state() != QProcess::Running)
-            break;
-        if (portAnswers(m_port)) {
-            m_error.clear();
-            return true;
-        }
-        loop.exec();
+    if (WaitUntilServerAnswers(*m_process, m_port)) {
+        m_error.clear();
+        return true;
     }
     QFile log(m_dir.filePath("error.log"));
     log.open(QIODevice::ReadOnly);

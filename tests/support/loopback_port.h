@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QProcess;
+
+// A loopback port the system hands out now; a server started a moment later binds it
+// (a start that loses the race is retried on another port). 0 when none was given.
+quint16 FreeLoopbackPort();
+
+// True when something accepts connections on 127.0.0.1:port.
+bool LoopbackPortAnswers(quint16 port);
+
+// Waits on the event loop (bounded) until a server just started as process answers on
+// 127.0.0.1:port; false when it ends or the time runs out.
+bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs = 10000);

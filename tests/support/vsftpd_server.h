@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A real FTP server for the tests: vsftpd in the foreground on a free loopback port,
+// with its own configuration, logs and accounts in a private temporary directory.
+// Accounts are virtual users (a password file read by pam_pwdfile through a PAM
+// service of the fixture's own, removed again at the end), each with a login
+// directory the test chooses; nothing is added to the system's user list. Active
+// (PORT) and passive (EPSV, PASV on loopback) transfers are both enabled. Needs root,
+// as vsftpd does. A missing vsftpd or pam_pwdfile is a failure, never a skip.
+class VsftpdServer {
+public:
+    VsftpdServer();
+    ~VsftpdServer();
+    VsftpdServer(const VsftpdServer&) = delete;
+    VsftpdServer& operator=(const VsftpdServer&) = delete;
+
+    // Before start(): one more account; its login directory is created when missing.
+    void addAccount(const QString& user, const QString& password, const QString& rootDir);
+
+    // Starts the server and waits (bounded) until its port answers. False, with the
+    // reason in errorText(), when it cannot.
+    bool start();
+    QString errorText() const { return m_error; }
+    quint16 port() const { return m_port; }
+
+    static QString binary();
+
+private:
+    struct Account {
+        QString user, password, root;
+    };
+    bool writeFiles();
+    bool startOnce();
+    void stop();
+
+    QList<Account> m_accounts;
+    QTemporaryDir m_dir;
+    QString m_pamService;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+    QString m_error;
+};
