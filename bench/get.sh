@@ -14,19 +14,17 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/find_cli.sh"
+source "$here/nginx_loopback.sh"
 find_cli "$here" "${1:-}"
 runs=${RUNS:-7}
 size_mib=${SIZE_MIB:-1024}
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed for the CPU figures" >&2; exit 2; }
-nginx=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
-[[ -n $nginx ]] || { echo "nginx is needed (scripts/setup installs nginx-light)" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl is needed as the yardstick" >&2; exit 2; }
 [[ -z ${BASELINE:-} || -x $BASELINE ]] || { echo "BASELINE=$BASELINE is no program" >&2; exit 2; }
 
 work=$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/pw-bench-get.XXXXXX")
-nginx_pid=
 cleanup() {
-    [[ -n $nginx_pid ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    stop_nginx
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,36 +34,8 @@ echo "making a $size_mib MiB file of random bytes in $work"
 head -c "$bytes" /dev/urandom >"$work/www/big.bin"
 cat "$work/www/big.bin" >/dev/null  # into the page cache: nginx serves it from memory
 
-# A free loopback port: the system picks one, nginx takes it a moment later.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user_line=; [[ $(id -u) -eq 0 ]] && user_line="user root;"
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-$user_line
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-"$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
-nginx_pid=$!
+start_nginx "$work"
 url=http://127.0.0.1:$port/big.bin
-for ((i = 0; i < 100; i++)); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-    sleep 0.1
-done
 
 now_ns() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }

@@ -10,6 +10,7 @@
 #include "common/text_table.h"
 #include "common/user_error.h"
 #include "gather/download_table.h"
+#include "gather/gather_engine.h"
 #include "scatter/site_list_table.h"
 #include "scatter/upload_table.h"
 
@@ -28,7 +29,6 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -67,9 +67,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     m_ftpLog = new TextLog(this);
     m_httpLog = new TextLog(this);
 
-    StallTimer = new QTimer(this);
-    StallTimer->setObjectName("StallTimer");
-    StallTimer->setInterval(1000);
+    buildGather();
     OpenDialog1 = {};
     SaveDialogftplist = {};
 
@@ -127,10 +125,9 @@ TForm1::~TForm1() { qApp->removeEventFilter(this); }
 
 void TForm1::FormCreate() {
     m_commandLineFlag = false;
-    m_stopFlag = false;
+    m_gather->setStopFlag(false);
     m_ftpAborted = false;
     m_helpFile = ShippedFilePath(m_programFolder, HelpPageName);
-    m_liveDownloads.clear();
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
     cbURL->setEditText(startPage().toString());
@@ -173,7 +170,9 @@ void TForm1::buildPopupMenus() {
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName("PopupMenu2");
-    PopupMenu2->addAction("ReStart")->setObjectName("ReStart1");
+    QAction* restart = PopupMenu2->addAction("ReStart");
+    restart->setObjectName("ReStart1");
+    connect(restart, &QAction::triggered, this, guarded(&TForm1::ReStart1Click));
 
     PopupMenuFTP = new QMenu(this);
     PopupMenuFTP->setObjectName("PopupMenuFTP");
@@ -203,6 +202,7 @@ void TForm1::connectHandlers() {
         {btnloadftplist, &TForm1::btnloadftplistClick}, {btnMain, &TForm1::btnMainClick},
         {btnwritepwq, &TForm1::btnwritepwqClick}, {btnldpwq2, &TForm1::btnldpwq2Click},
         {btnDownload, &TForm1::btnDownloadClick}, {btnReBuild, &TForm1::btnReBuildClick},
+        {btnAbortDL, &TForm1::btnAbortDLClick}, {btndlresume, &TForm1::btndlresumeClick},
     };
     for (const auto& [control, handler] : clicks)
         connect(control, &QPushButton::clicked, this, guarded(handler));

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <exception>
+#include <memory>
 
 class BrowserPanel;
 class LimitSpinBox;
@@ -24,6 +25,7 @@ class QTabWidget;
 class QTimer;
 class QTreeView;
 class QWebEngineView;
+class GatherEngine;
 class TFormLargeFTP;
 class THttpClient;
 class TextLog;
@@ -48,7 +50,7 @@ public:
 
     // State of the window, cleared at start-up.
     bool commandLineFlag() const { return m_commandLineFlag; }
-    bool stopFlag() const { return m_stopFlag; }
+    bool stopFlag() const;
     bool ftpAborted() const { return m_ftpAborted; }
     // The help file and the address of the browser's start page, both shipped with the
     // program (installed in its data folder, or beside it in the build folder).
@@ -62,6 +64,8 @@ public:
     TextTable* uploadTable() const { return m_uploadTable; }
     TextLog* ftpLog() const { return m_ftpLog; }
     TextLog* httpLog() const { return m_httpLog; }
+    // The gather engine behind page 1: the live downloads and the stall timer.
+    GatherEngine* gather() const { return m_gather.get(); }
     ManifestLines mempwq;  // lines of the current manifest, written or read
 
     // Help context of a control: 2 for the controls the Options section of the help
@@ -109,6 +113,11 @@ public:
     // Page 1: gathering.
     void btnldpwq2Click();
     void btnDownloadClick();
+    void btnAbortDLClick();
+    void btndlresumeClick();
+    void ReStart1Click();
+    // One tick of the stall watchdog; the engine's timer (StallTimer) runs it each second.
+    void StallTimerTimer();
     void btnReBuildClick();
     // Page 5: the browser and its manifest links.
     void SpeedButton2Click();
@@ -123,7 +132,7 @@ public:
     // (the manifest dialogs belong to the core: ChooseManifestPath, WritePwqDialog).
     UserPrompt::FileDialog OpenDialog1;
     UserPrompt::FileDialog SaveDialogftplist;
-    QTimer* StallTimer = nullptr;
+    QTimer* StallTimer = nullptr;  // the gather engine's
     THttpClient* HttpClient1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
@@ -229,7 +238,7 @@ private:
     void buildBrowser();
     void rebuildSiteEntries();
     bool siteListEvent(QObject* watched, QEvent* event);
-    void openManifestFile(const QString& path);
+    void buildGather();
     void showSplitLabels(const QString& sourcePath);
 
     // The one place where a failure of a handler becomes a message: the text is shown
@@ -254,10 +263,8 @@ private:
     QString m_helpFile;
     QString m_manifestPath;
     bool m_commandLineFlag = false;
-    bool m_stopFlag = false;
     bool m_ftpAborted = false;
-    // The HTTP clients fetching a part right now; the gather side fills it.
-    QList<QObject*> m_liveDownloads;
+    std::unique_ptr<GatherEngine> m_gather;
     TextTable* m_downloadTable = nullptr;
     TextTable* m_siteList = nullptr;
     TextTable* m_uploadTable = nullptr;

@@ -1,42 +1,45 @@
-// Page 1, "Extract Parcelwick Files": opening a manifest, filling the download table
-// from it, and rebuilding the file from its parts.
+// Page 1, "Extract Parcelwick Files": the controls of the gather bound to its engine.
+#include "app/limit_spin_box.h"
+#include "app/table_view_binding.h"
 #include "app/tform1.h"
 #include "gather/check_and_fill.h"
-#include "gather/download_table.h"
-#include "gather/rebuild.h"
+#include "gather/gather_engine.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
 
+void TForm1::buildGather() {
+    // The settings are read at every step, so a change in the window counts at once.
+    m_gather = std::make_unique<GatherEngine>(*m_downloadTable, mempwq, m_prompt, [this] {
+        return GatherSettings{dedir->text(),           sdl->value(),  cbonhd->isChecked(), cbcrcretry->isChecked(),
+                              seda->value(),           seto->value(), cbautomerge->isChecked()};
+    });
+    m_gather->onGauge = [this](int percent) { Gauge1->setValue(percent); };
+    StallTimer = m_gather->stallTimer();
+}
+
+bool TForm1::stopFlag() const { return m_gather->stopFlag(); }
+
 void TForm1::btnLoadpwqClick() {
-    m_stopFlag = false;
+    m_gather->setStopFlag(false);
     const QString path = ChooseManifestPath(m_firstArgument, m_commandLineFlag, m_prompt);
     if (path.isEmpty())
         return;
-    openManifestFile(path);
-}
-
-void TForm1::openManifestFile(const QString& path) {
     m_manifestPath = path;
-    const FillOutcome outcome = OpenManifestFile(path, mempwq, *m_downloadTable, m_prompt);
-    Gauge1->setValue(CompletionPercentage(*m_downloadTable));
-    if (outcome == FillOutcome::StartFirstPass)
-        btnDownloadClick();
+    m_gather->OpenManifestFile(path);
 }
 
-// Check and fill, for a manifest already in memory (a browser link puts it there).
-void TForm1::btnldpwq2Click() {
-    const FillOutcome outcome = CheckAndFill(mempwq, *m_downloadTable, m_prompt);
-    Gauge1->setValue(CompletionPercentage(*m_downloadTable));
-    if (outcome == FillOutcome::StartFirstPass)
-        btnDownloadClick();
-}
+void TForm1::btnldpwq2Click() { m_gather->CheckAndFill(); }
 
-// Download!: the entry of the scheduling pass, which starts the downloads of the rows
-// still to fetch and rebuilds when all are good. The pass comes with the download
-// engine; until then Check and fill ends here, leaving the table filled.
-void TForm1::btnDownloadClick() {}
+void TForm1::btnDownloadClick() { m_gather->Download(); }
 
-void TForm1::btnReBuildClick() {
-    Rebuild(mempwq, dedir->text(), *m_downloadTable, m_prompt, [this](int percent) { Gauge1->setValue(percent); });
-}
+void TForm1::btnAbortDLClick() { m_gather->Abort(); }
+
+void TForm1::btndlresumeClick() { m_gather->Resume(); }
+
+void TForm1::ReStart1Click() { m_gather->ReStart(SelectedRow(lvdl)); }
+
+void TForm1::StallTimerTimer() { m_gather->StallTick(); }
+
+void TForm1::btnReBuildClick() { m_gather->Rebuild(); }

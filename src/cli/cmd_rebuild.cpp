@@ -2,32 +2,39 @@
 // check the whole file's CRC, as the window's Rebuild does at the end of a gather.
 #include "cli/cli_command.h"
 #include "cli/cli_prompt.h"
+#include "cli/command_line.h"
+#include "cli/progress_line.h"
+#include "cli/progress_prompt.h"
 #include "common/manifest_format.h"
 #include "common/save_path.h"
 #include "gather/check_and_fill.h"
 #include "gather/download_table.h"
 #include "gather/rebuild.h"
 
-#include <QCommandLineParser>
 
 namespace {
 
 const char Usage[] =
-    "usage: parcelwick-cli rebuild MANIFEST [--save-path DIR]\n"
+    "usage: parcelwick-cli rebuild [-q] MANIFEST [--save-path DIR]\n"
     "\n"
     "Loads and checks MANIFEST, joins the part files found in DIR/NAME.dir/parts/\n"
-    "(default save path ~/ParcelwickFiles/) in manifest order into DIR/NAME.dir/NAME,\n"
-    "and compares the file's CRC with the manifest. Prints the outcome; exits with 0\n"
-    "only when the file was extracted successfully.";
+    "in manifest order into DIR/NAME.dir/NAME, and compares the file's CRC with the\n"
+    "manifest. Prints the outcome. On a terminal, a progress line on stderr shows the\n"
+    "join.\n"
+    "\n"
+    "  --save-path DIR    where the parts lie (default ~/ParcelwickFiles/)\n"
+    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "\n"
+    "exit status: 0 only when the file was extracted successfully; 1 a refused manifest,\n"
+    "a part that cannot be read or a CRC error; 2 wrong options or arguments.";
 
 int RunRebuild(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption savePathOption("save-path", "", "DIR");
+    const QCommandLineOption quietOption(QStringList{"q", "quiet"});
     parser.addOption(savePathOption);
-    if (!parser.parse(QStringList{"rebuild"} + args) || parser.positionalArguments().size() != 1) {
-        CliErr(Usage);
-        return 2;
-    }
+    if (const auto exit = ParseCommandArguments(parser, "rebuild", Usage, args, {1, 1}, &quietOption))
+        return *exit;
     QString savePath = parser.isSet(savePathOption) ? parser.value(savePathOption) : DefaultSavePath();
     if (!savePath.endsWith('/'))
         savePath += '/';
@@ -36,11 +43,17 @@ int RunRebuild(const QStringList& args) {
     ManifestLines mempwq;
     TextTable table(DownloadTableColumns());
     if (OpenManifestFile(parser.positionalArguments().first(), mempwq, table, refusals) != FillOutcome::StartFirstPass)
-        return 1;
-    CliPrompt prompt;
-    return Rebuild(mempwq, savePath, table, prompt) == RebuildOutcome::Extracted ? 0 : 1;
+        return CliFailure;
+    ProgressLine progress("rebuild " + mempwq.fileNameLine(), -1, parser.isSet(quietOption));
+    const auto showProgress = [&progress](qint64 done, qint64 total) {
+        progress.setTotal(total);
+        progress.update(done);
+    };
+    ProgressPrompt prompt([&progress] { progress.finish(); });
+    return Rebuild(mempwq, savePath, table, prompt, {}, showProgress) == RebuildOutcome::Extracted ? CliSuccess
+                                                                                                   : CliFailure;
 }
 
-const CliCommandRegistration registration({"rebuild", "join downloaded parts into the file", Usage, RunRebuild});
+const CliCommandRegistration registration({"rebuild", "join downloaded parts into the file", Usage, RunRebuild, true});
 
 }  // namespace

@@ -38,7 +38,7 @@ bool MakeDirectory(const QString& path, UserPrompt& prompt) {
 }  // namespace
 
 RebuildOutcome Rebuild(const ManifestLines& mempwq, const QString& savePath, const TextTable& downloadTable,
-                       UserPrompt& prompt, const std::function<void(int)>& setGauge) {
+                       UserPrompt& prompt, const std::function<void(int)>& setGauge, const JoinProgress& progress) {
     if (setGauge)
         setGauge(CompletionPercentage(downloadTable));
     const QString unsafe = UnsafeNameMessage(mempwq, downloadTable);
@@ -50,12 +50,14 @@ RebuildOutcome Rebuild(const ManifestLines& mempwq, const QString& savePath, con
     if (!MakeDirectory(paths.partsDirectory(), prompt) || !MakeDirectory(paths.workDirectory(), prompt))
         return RebuildOutcome::Failed;
 
-    BusyCursor busy(prompt);
     QStringList partFiles;
     for (int r = 0; r < downloadTable.rows(); ++r)
         partFiles.append(paths.partFile(downloadTable.cell(r, DownloadColumn::Filename)));
     const QString output = paths.outputFile();
-    const JoinResult joined = JoinParts(partFiles, output);
+    const JoinResult joined = [&] {
+        BusyCursor busy(prompt);
+        return JoinParts(partFiles, output, progress);
+    }();
     if (!joined.ok) {
         prompt.error(joined.error);
         return RebuildOutcome::Failed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gather/part_joiner.h"
+
 #include <QString>
 #include <functional>
 
@@ -18,7 +20,10 @@ enum class RebuildOutcome {
 // row order, into work directory + file-name line, and compares the whole file's CRC
 // with the file-CRC line as text. Every row contributes whatever lies on disk for it;
 // its verdict cells are not consulted. `setGauge` receives the completion percentage
-// first. A part file that is missing stops the rebuild with a message naming it; the
-// output keeps what was copied. Nothing but the output file is ever written.
+// first; `progress` follows the join. A part file that is missing or unreadable stops
+// the rebuild with a message naming it; the output keeps what was copied. Nothing but
+// the output file is ever written. The busy cursor shows during the join only, so the
+// final message is read with the normal cursor.
 RebuildOutcome Rebuild(const ManifestLines& mempwq, const QString& savePath, const TextTable& downloadTable,
-                       UserPrompt& prompt, const std::function<void(int)>& setGauge = {});
+                       UserPrompt& prompt, const std::function<void(int)>& setGauge = {},
+                       const JoinProgress& progress = {});

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,9 +51,14 @@ TEST_P(PartJoinerTest, OutputHoldsThePartsInOrderWithTheirCrc) {
         whole += bytes;
     }
     const QString output = outDir.filePath("joined");
-    const JoinResult joined = JoinParts(parts, output);
+    QList<std::pair<qint64, qint64>> progress;
+    const JoinResult joined = JoinParts(parts, output, [&](qint64 done, qint64 total) { progress.append({done, total}); });
     ASSERT_TRUE(joined.ok) << joined.error.toStdString();
     EXPECT_EQ(joined.bytes, whole.size());
+    ASSERT_GE(progress.size(), 8) << "the 64 MiB part is told in steps";
+    EXPECT_EQ(progress.last(), std::make_pair(qint64(whole.size()), qint64(whole.size())));
+    for (qsizetype i = 1; i < progress.size(); ++i)
+        EXPECT_LT(progress[i - 1].first, progress[i].first);
     EXPECT_TRUE(readFile(output) == whole);
     uint32_t fileCrc = 0;
     ASSERT_TRUE(FileCrc32(QFile::encodeName(output).toStdString(), fileCrc));
@@ -71,6 +77,44 @@ TEST(PartJoiner, MissingPartStopsWithItsNameAndKeepsWhatWasCopied) {
     EXPECT_TRUE(joined.error.startsWith("Cannot open the part file " + dir.filePath("missing") + ": "))
         << joined.error.toStdString();
     EXPECT_EQ(readFile(dir.filePath("out")), QByteArray("first part"));
+}
+
+TEST(PartJoiner, APartThatCannotBeReadIsNamedNotTakenForAWriteFailure) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeFile(dir.filePath("a"), "first part");
+    ASSERT_TRUE(QDir().mkdir(dir.filePath("adir")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("afifo")).constData(), 0600), 0);
+    struct Row {
+        const char* part;
+        QString message;
+    };
+    const Row rows[] = {
+        {"adir", "Cannot read the part file " + dir.filePath("adir") + ": Is a directory"},
+        {"afifo", "Cannot read the part file " + dir.filePath("afifo") + ": not a regular file"},
+        {"missing", "Cannot open the part file " + dir.filePath("missing") + ": No such file or directory"},
+    };
+    for (const Row& row : rows) {
+        const JoinResult joined = JoinParts({dir.filePath("a"), dir.filePath(row.part), dir.filePath("a")}, dir.filePath("out"));
+        EXPECT_FALSE(joined.ok) << row.part;
+        EXPECT_EQ(joined.error, row.message);
+        EXPECT_EQ(readFile(dir.filePath("out")), QByteArray("first part")) << row.part;
+    }
+}
+
+// The CRC is the one of what the output holds, read back: an output that keeps nothing
+// of what was written (here /dev/null behind a link) gives the CRC of nothing, never the
+// CRC of the parts.
+TEST(PartJoiner, TheCrcIsTheOneOfTheOutputAsWritten) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray bytes = randomBytes(3 * 1024 * 1024 + 5, 99);
+    writeFile(dir.filePath("p1"), bytes);
+    ASSERT_TRUE(QFile::link("/dev/null", dir.filePath("sink")));
+    const JoinResult joined = JoinParts({dir.filePath("p1")}, dir.filePath("sink"));
+    ASSERT_TRUE(joined.ok) << joined.error.toStdString();
+    EXPECT_EQ(joined.bytes, bytes.size());
+    EXPECT_EQ(joined.crc, 0u) << "the CRC of an empty file";
 }
 
 }  // namespace

@@ -150,4 +150,47 @@ TEST_F(RebuildTest, NamesThatAreNotPlainAreRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(QFileInfo::exists(m_paths->outputFile()));
 }
 
+// A prompt that notes whether the busy cursor was up when a message appeared.
+class CursorWatchingPrompt : public ScriptedPrompt {
+public:
+    void information(const QString& text) override {
+        busyAtMessage << busyDepth();
+        ScriptedPrompt::information(text);
+    }
+    void error(const QString& text) override {
+        busyAtMessage << busyDepth();
+        ScriptedPrompt::error(text);
+    }
+    QList<int> busyAtMessage;
+};
+
+TEST_F(RebuildTest, TheBusyCursorIsGoneBeforeTheFinalMessageAndAnUnreadablePartIsNamed) {
+    struct Row {
+        const char* name;
+        std::function<void()> spoil;
+        RebuildOutcome outcome;
+        QString message;
+    };
+    const QString second = m_paths->partFile(m_table.cell(1, DownloadColumn::Filename));
+    const Row rows[] = {
+        {"whole", [] {}, RebuildOutcome::Extracted, "Extracted " + m_paths->outputFile() + " successfully!"},
+        {"wrong byte", [&] { writePart(m_table.cell(2, DownloadColumn::Filename), "x"); }, RebuildOutcome::CrcError,
+         "CRC Error on " + m_paths->outputFile()},
+        {"a directory for a part", [&] {
+             QFile::remove(second);
+             QDir().mkdir(second);
+         }, RebuildOutcome::Failed,
+         "Cannot read the part file " + second + ": Is a directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.spoil();
+        CursorWatchingPrompt prompt;
+        EXPECT_EQ(Rebuild(m_mempwq, m_savePath, m_table, prompt), row.outcome);
+        EXPECT_EQ(prompt.messages(), QStringList{row.message});
+        EXPECT_EQ(prompt.busyAtMessage, QList<int>{0});
+        EXPECT_EQ(prompt.busyCount(), 1) << "the cursor showed during the join";
+    }
+}
+
 }  // namespace

@@ -1,0 +1,175 @@
+// parcelwick-cli gather: the receiving side without a window, on the same engine: a
+// manifest from a file or a URL becomes a verified, rebuilt file.
+#include "cli/cli_command.h"
+#include "cli/command_line.h"
+#include "cli/gather_report.h"
+#include "cli/interrupt_pipe.h"
+#include "cli/progress_prompt.h"
+#include "common/manifest_format.h"
+#include "common/save_path.h"
+#include "common/text_table.h"
+#include "gather/download_table.h"
+#include "gather/gather_engine.h"
+#include "gather/manifest_parts.h"
+#include "gather/manifest_text.h"
+#include "http/http_client.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+
+namespace {
+
+const char Usage[] =
+    "usage: parcelwick-cli gather [-q] MANIFEST_OR_URL [--save-path DIR] [--simultaneous N]\n"
+    "                             [--timeout S] [--attempts N] [--no-crc-retry] [--no-check-disk] [--yes]\n"
+    "\n"
+    "Loads a manifest (a file, or an http:// URL fetched like a clicked manifest link),\n"
+    "downloads its parts into DIR/NAME.dir/parts/, fetches again the parts that fail or\n"
+    "arrive wrong, then joins them into DIR/NAME.dir/NAME and checks the whole file's CRC.\n"
+    "Progress goes to stderr: one redrawn line on a terminal, else one line per event.\n"
+    "Ctrl-C aborts the downloads; the finished parts stay on disk.\n"
+    "\n"
+    "  --save-path DIR    where the parts and the file go (default ~/ParcelwickFiles/)\n"
+    "  --simultaneous N   downloads at once, 0..2 (default 2)\n"
+    "  --timeout S        a download idle for S seconds is aborted and fetched again,\n"
+    "                     5..1000 (default 30)\n"
+    "  --attempts N       downloads of one part before the gather stops, 10..1000 (default 100)\n"
+    "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
+    "  --no-check-disk    parts already on disk are fetched again\n"
+    "  --yes              build the file even when a part's CRC stays wrong (else refused)\n"
+    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "\n"
+    "exit status: 0 only after \"Extracted ... successfully!\"; 1 with the final message\n"
+    "otherwise; 2 wrong options or arguments; 130 after Ctrl-C.";
+
+constexpr int ExitInterrupted = 130;
+
+// A number option within the limits of the window's spin box; false (and the message
+// shown) otherwise.
+bool ReadLimited(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int maximum,
+                 int& value) {
+    if (!parser.isSet(option))
+        return true;
+    bool isNumber = false;
+    const int given = parser.value(option).toInt(&isNumber);
+    if (!isNumber || given < minimum || given > maximum) {
+        CliUsageFailure("gather", QStringLiteral("--%1 takes a number from %2 to %3")
+                                      .arg(option.names().first())
+                                      .arg(minimum)
+                                      .arg(maximum),
+                        Usage);
+        return false;
+    }
+    value = given;
+    return true;
+}
+
+// Fetches a manifest as a clicked link is fetched: one GET, the lines broken at CR LF,
+// LF or CR, empty ones dropped. Raises the client's error for a status of 400 or more.
+QStringList FetchManifest(THttpClient& client, const QString& url) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    client.SetURL(url);
+    client.SetRcvdStream(&buffer);
+    client.Get();
+    client.SetRcvdStream(nullptr);
+    return ManifestTextLines(buffer.data());
+}
+
+int RunGather(const QStringList& args) {
+    QCommandLineParser parser;
+    const QCommandLineOption savePathOption("save-path", "", "DIR");
+    const QCommandLineOption simultaneousOption("simultaneous", "", "N");
+    const QCommandLineOption timeoutOption("timeout", "", "S");
+    const QCommandLineOption attemptsOption("attempts", "", "N");
+    const QCommandLineOption noCrcRetryOption("no-crc-retry");
+    const QCommandLineOption noCheckDiskOption("no-check-disk");
+    const QCommandLineOption yesOption("yes");
+    const QCommandLineOption quietOption(QStringList{"q", "quiet"});
+    parser.addOptions({savePathOption, simultaneousOption, timeoutOption, attemptsOption, noCrcRetryOption,
+                       noCheckDiskOption, yesOption});
+    if (const auto exit = ParseCommandArguments(parser, "gather", Usage, args, {1, 1}, &quietOption))
+        return *exit;
+    GatherSettings settings;
+    settings.savePath = parser.isSet(savePathOption) ? parser.value(savePathOption) : DefaultSavePath();
+    if (!settings.savePath.endsWith('/'))
+        settings.savePath += '/';
+    if (!ReadLimited(parser, simultaneousOption, 0, 2, settings.simultaneous) ||
+        !ReadLimited(parser, timeoutOption, 5, 1000, settings.timeoutSeconds) ||
+        !ReadLimited(parser, attemptsOption, 10, 1000, settings.attemptsLimit))
+        return CliUsageError;
+    settings.retryOnCrcError = !parser.isSet(noCrcRetryOption);
+    settings.checkOnDisk = !parser.isSet(noCheckDiskOption);
+
+    TextTable table(DownloadTableColumns());
+    ManifestLines mempwq;
+    GatherReport report(table, parser.isSet(quietOption));
+    ProgressPrompt prompt([&report] { report.clearLine(); }, parser.isSet(yesOption));
+    GatherEngine engine(table, mempwq, prompt, [&settings] { return settings; });
+    THttpClient manifestClient;
+    QEventLoop loop;
+    bool ended = false;
+    RebuildOutcome outcome = RebuildOutcome::Failed;
+    const auto end = [&] {
+        ended = true;
+        loop.quit();
+    };
+    engine.onPartStarted = [&](int row) { report.partStarted(row); };
+    engine.onPartFinished = [&](int row) { report.partFinished(row); };
+    engine.onRebuildProgress = [&](qint64 done, qint64 total) { report.rebuildProgress(done, total); };
+    engine.onRebuilt = [&](RebuildOutcome o) {
+        outcome = o;
+        end();
+    };
+    engine.onRest = end;
+    const InterruptPipe interrupt([&] {
+        manifestClient.Abort();
+        engine.Abort();
+        // Each aborted download reports its end; the gather rests after the last one.
+        if (engine.liveCount() == 0)
+            end();
+    });
+
+    // The manifest is read and checked here, so a refusal goes to standard error; the
+    // gather's own messages (the first pass may already rebuild) go to standard output.
+    const QString source = parser.positionalArguments().first();
+    QStringList lines;
+    QString error;
+    if (source.startsWith("http://", Qt::CaseInsensitive)) {
+        try {
+            lines = FetchManifest(manifestClient, source);
+        } catch (const UserError& e) {
+            CliErr("Cannot fetch " + source + ": " + e.text());
+            return interrupt.interrupted() ? ExitInterrupted : CliFailure;
+        }
+    } else if (!ReadManifestFile(source, lines, error)) {
+        CliErr(error);
+        return CliFailure;
+    }
+    const QString refusal = ManifestRefusal(lines);
+    if (!refusal.isEmpty()) {
+        CliErr(refusal);
+        return CliFailure;
+    }
+    mempwq.replace(lines);
+    engine.CheckAndFill();
+    if (!ended)
+        loop.exec();
+    report.clearLine();
+    // A Ctrl-C during the rebuild comes too late to stop it: a whole file is a success.
+    if (outcome == RebuildOutcome::Extracted)
+        return CliSuccess;
+    if (interrupt.interrupted()) {
+        CliErr("Aborted: " + report.summary() + "\nThe parts already fetched stay in " +
+               settings.savePath + mempwq.fileNameLine() + ".dir/parts/");
+        return ExitInterrupted;
+    }
+    if (outcome != RebuildOutcome::CrcError)
+        CliErr("The gather stopped: " + report.summary());
+    return CliFailure;
+}
+
+const CliCommandRegistration registration({"gather", "download a manifest's parts and rebuild the file", Usage,
+                                           RunGather, true});
+
+}  // namespace

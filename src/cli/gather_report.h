@@ -1,0 +1,38 @@
+#pragma once
+
+#include "cli/progress_line.h"
+
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+class TextTable;
+
+// What parcelwick-cli gather tells while it works, on standard error: on a terminal one
+// redrawn line (parts done, bytes, rate, ETA; then the rebuild's progress), otherwise
+// one plain line per event (a download started, a part's verdict).
+class GatherReport {
+public:
+    // quiet: no redrawn line, even on a terminal.
+    GatherReport(const TextTable& table, bool quiet);
+
+    void partStarted(int row);
+    void partFinished(int row);
+    void rebuildProgress(qint64 done, qint64 total);
+    // Clears the redrawn line, so a message starts on an empty line.
+    void clearLine();
+    // "3 of 5 parts done", then one line per part that is not.
+    QString summary() const;
+
+private:
+    void redraw();
+    QString partLabel(int row) const;
+
+    const TextTable& m_table;
+    ProgressLine m_line;
+    // One line per event: when standard error is no terminal, unless quiet.
+    bool m_eventLines;
+    QTimer m_redraw;
+    // The rebuild's own line, with its own clock for the rate.
+    std::unique_ptr<ProgressLine> m_rebuildLine;
+};

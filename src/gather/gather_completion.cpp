@@ -1,0 +1,101 @@
+// The three handlers of a part download: header end, data, and completion with the
+// verdict on the part file.
+#include "common/text_table.h"
+#include "common/user_prompt.h"
+#include "crc/crc32.h"
+#include "gather/download_table.h"
+#include "gather/gather_engine.h"
+#include "gather/part_download.h"
+#include "gather/progress_figure.h"
+#include "http/http_client.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// A fast download reports many chunks a second; its row is redrawn at most this often.
+constexpr qint64 RowRefreshMs = 100;
+
+}  // namespace
+
+void GatherEngine::headerEnd(PartDownload* download) {
+    if (download->dropped)
+        return;
+    const int row = download->row();
+    const THttpClient* client = download->client;
+    m_table.setCell(row, DownloadColumn::Size, QString::number(client->ContentLength()));
+    m_table.setCell(row, DownloadColumn::Code, QString::number(client->StatusCode()));
+    m_table.setCell(row, DownloadColumn::Content, client->ContentType());
+}
+
+void GatherEngine::docData(PartDownload* download) {
+    if (download->dropped)
+        return;
+    download->dataSeen = true;
+    if (download->shown.isValid() && download->shown.elapsed() < RowRefreshMs)
+        return;
+    showProgress(download);
+}
+
+void GatherEngine::showProgress(PartDownload* download) {
+    const int row = download->row();
+    const qint64 received = download->client->RcvdCount();
+    m_table.setCell(row, DownloadColumn::Recvd, QString::number(received));
+    m_table.setCell(row, DownloadColumn::Status, ProgressFigure(received, m_table.cell(row, DownloadColumn::Size)));
+    download->shown.start();
+}
+
+void GatherEngine::requestDone(PartDownload* download, quint16 error) {
+    const GatherSettings s = settings();
+    const int row = download->row();
+    const THttpClient* client = download->client;
+    // The figures the refresh limit held back.
+    if (download->dataSeen)
+        showProgress(download);
+    m_table.setCell(row, DownloadColumn::Status,
+                    error != 0                     ? "Error:" + QString::number(error)
+                    : client->StatusCode() == 404 ? QStringLiteral("404 Error")
+                                                   : QStringLiteral("Done."));
+    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() >= s.attemptsLimit) {
+        m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
+        download->inCompletion = true;
+        m_prompt.information("Error, too many attempts to download");
+        download->inCompletion = false;
+        // A new manifest replaced the table while the message was open.
+        if (download->dropped) {
+            delete download;
+            return;
+        }
+        // Only now: downloads that ended while the message was open went on as usual.
+        m_stopFlag = true;
+    }
+    m_live.removeOne(download);
+    // The client is freed inside its own handler; it touches nothing of itself after it.
+    download->release();
+    verify(row, download->file, s);
+    delete download;
+    if (onPartFinished)
+        onPartFinished(row);
+    if (!m_stopFlag)
+        Download();
+    else if (m_live.isEmpty())
+        rest();
+}
+
+void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s) {
+    const QFileInfo onDisk(file.fileName());
+    const qint64 size = onDisk.exists() ? onDisk.size() : -1;
+    // An empty file is an error only for a part that should hold something: an empty
+    // part (an empty source, or a split with an empty last part) is complete as it is.
+    if (size == 0 && m_table.cell(row, DownloadColumn::PartSize) != QLatin1String("0"))
+        m_table.setCell(row, DownloadColumn::Status, "Error:ZeroSize");
+    m_table.setCell(row, DownloadColumn::SizeOk,
+                    m_table.cell(row, DownloadColumn::Size) == m_table.cell(row, DownloadColumn::PartSize) ? "G" : "R");
+    // The CRC was taken from the bytes as they went into the file: it is the file's own
+    // as long as the file holds exactly those bytes.
+    const bool good = size == file.written() &&
+                      QString::fromStdString(Crc32Text(file.crc())) == m_table.cell(row, DownloadColumn::CrcPwq);
+    m_table.setCell(row, DownloadColumn::CrcOk, good ? "G" : "R");
+    if (!good && s.retryOnCrcError)
+        m_table.setCell(row, DownloadColumn::Status, "Error:CRC");
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "common/manifest_format.h"
+#include "gather/check_and_fill.h"
+#include "gather/gather_settings.h"
+#include "gather/part_joiner.h"
+#include "gather/rebuild.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class PartFile;
+class QTimer;
+class TextTable;
+class UserPrompt;
+struct PartDownload;
+
+// The receiving side at work: from a loaded manifest to a rebuilt file. It fills the
+// download table, starts the part downloads a few at a time (one HTTP client each),
+// follows them in the table, verifies each finished part by size and CRC, fetches
+// wrong and failed parts again, aborts stalled downloads, and rebuilds the file when
+// every part is done. The window and parcelwick-cli drive the same engine: it never
+// sees a widget, only the table, the manifest lines and the prompt interface, and it
+// reads its settings through a callback at every step.
+//
+// Nothing is thrown out of it: every failure is reported through the prompt, so the
+// handlers that the event loop calls (completions, ticks) never let one escape.
+class GatherEngine {
+public:
+    using SettingsSource = std::function<GatherSettings()>;
+
+    GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, UserPrompt& prompt, SettingsSource settings);
+    // Live downloads are dropped: their sockets close and nothing more is reported.
+    ~GatherEngine();
+    GatherEngine(const GatherEngine&) = delete;
+    GatherEngine& operator=(const GatherEngine&) = delete;
+
+    // ---- what the front ends hear (each optional) ----
+    // The completion percentage, at every pass and rebuild.
+    std::function<void(int percent)> onGauge;
+    // A download of the row (from 0) started.
+    std::function<void(int row)> onPartStarted;
+    // The row got its verdict: a download ended, or the part was found on disk.
+    std::function<void(int row)> onPartFinished;
+    // The rebuild's join moved on.
+    JoinProgress onRebuildProgress;
+    // A rebuild ran to this end.
+    std::function<void(RebuildOutcome)> onRebuilt;
+    // Nothing is live and nothing will start by itself: the gather waits for the user
+    // (parts in error, a refused confirmation, Abort, the attempts limit, a limit of 0).
+    std::function<void()> onRest;
+
+    // ---- loading a manifest ----
+    // Open/Download after the dialog: reads the file into the manifest lines, then
+    // Check and fill.
+    FillOutcome OpenManifestFile(const QString& path);
+    // Check and fill (`btnldpwq2`): checks the manifest lines, refills the table and, with
+    // automatic merge, runs the first pass. Downloads of an earlier manifest still live
+    // are dropped first, so none of them ever reports into the new table's rows. A
+    // refused manifest leaves the table and the live downloads as they were.
+    FillOutcome CheckAndFill();
+
+    // ---- scheduling ----
+    // Download!: one scheduling pass.
+    void Download();
+    // Abort: sets the stop flag and aborts every live download; each then reports its
+    // end as an error and nothing new starts.
+    void Abort();
+    // Resume: clears the stop flag and runs a pass.
+    void Resume();
+
+    // ---- watchdog ----
+    // One tick of the stall timer: counts idle seconds per live download and aborts the
+    // ones idle for longer than the time-out; switches the timer off when nothing is live.
+    void StallTick();
+    // ReStart: aborts the live download of the selected row (from 0; -1 for none).
+    void ReStart(int selectedRow);
+
+    // Rebuild (`btnReBuild`) of the manifest that filled the table.
+    RebuildOutcome Rebuild();
+
+    bool stopFlag() const { return m_stopFlag; }
+    void setStopFlag(bool stop) { m_stopFlag = stop; }
+    int liveCount() const { return static_cast<int>(m_live.size()); }
+    // The stall timer: 1000 ms, off until the first pass.
+    QTimer* stallTimer() const { return m_stallTimer.get(); }
+
+private:
+    FillOutcome afterFill(FillOutcome outcome);
+    void dropLiveDownloads();
+    void showGauge();
+    GatherSettings settings() const { return m_settings(); }
+    QString partPath(const GatherSettings& settings, int row) const;
+
+    // The pass.
+    bool makeDirectories(const GatherSettings& settings);
+    bool acceptFromDisk(int row, const QString& path);
+    void startDownload(int row, const QString& path, QString& failure);
+    void markStartFailure(int row, const QString& status, const QString& message, QString& failure);
+    void decideRebuild(quint64 pass);
+    void rest();
+
+    // The handlers of a download.
+    void headerEnd(PartDownload* download);
+    void docData(PartDownload* download);
+    void requestDone(PartDownload* download, quint16 error);
+    void showProgress(PartDownload* download);
+    void verify(int row, const PartFile& file, const GatherSettings& settings);
+
+    TextTable& m_table;
+    ManifestLines& m_mempwq;
+    UserPrompt& m_prompt;
+    SettingsSource m_settings;
+    // The manifest that filled the table. Paths and the rebuild follow it, not the
+    // manifest lines, which a later refused load or "Make PWQ" replaces.
+    ManifestLines m_filled;
+    bool m_loaded = false;
+    bool m_stopFlag = false;
+    QList<PartDownload*> m_live;
+    std::unique_ptr<QTimer> m_stallTimer;
+    // Counts passes, so a pass that let the event loop run sees whether another pass
+    // has decided meanwhile.
+    quint64 m_passes = 0;
+    // The start failure last shown per row: a part that cannot be started is tried again
+    // at every pass, but its message is shown once.
+    QHash<int, QString> m_shownFailures;
+};

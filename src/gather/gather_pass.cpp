@@ -1,0 +1,155 @@
+// Download!, Abort and Resume: the scheduling pass over the download table.
+#include "common/text_table.h"
+#include "common/user_prompt.h"
+#include "crc/crc32.h"
+#include "gather/download_table.h"
+#include "gather/gather_engine.h"
+#include "gather/gather_paths.h"
+#include "gather/part_download.h"
+#include "http/http_client.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+void GatherEngine::Download() {
+    // Before any manifest there is nothing to fetch and no folder to make.
+    if (!m_loaded)
+        return;
+    const quint64 pass = ++m_passes;
+    const GatherSettings s = settings();
+    showGauge();
+    if (!makeDirectories(s))
+        return;
+    QString failure;
+    for (int row = 0; row < m_table.rows(); ++row) {
+        if (m_live.size() >= s.simultaneous)
+            break;
+        const QString head = m_table.cell(row, DownloadColumn::Status).left(4).toLower();
+        if (head != QLatin1String("idle") && head != QLatin1String("erro"))
+            continue;
+        const QString path = partPath(s, row);
+        if (s.checkOnDisk && acceptFromDisk(row, path))
+            continue;
+        startDownload(row, path, failure);
+    }
+    if (!failure.isEmpty())
+        m_prompt.error(failure);
+    // Switched on, not restarted: passes come at every finished download, and a timer
+    // restarted each time would never tick while short parts keep finishing.
+    if (!m_stallTimer->isActive())
+        m_stallTimer->start();
+    if (m_live.isEmpty() && s.autoMerge)
+        decideRebuild(pass);
+}
+
+bool GatherEngine::makeDirectories(const GatherSettings& s) {
+    const GatherPaths paths(s.savePath, m_filled.fileNameLine());
+    for (const QString& dir : {paths.partsDirectory(), paths.workDirectory()}) {
+        if (!QDir().mkpath(dir)) {
+            m_prompt.error("Cannot create " + dir);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool GatherEngine::acceptFromDisk(int row, const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return false;
+    bool satisfied = false;
+    uint32_t crc = 0;
+    if (FileCrc32(QFile::encodeName(path).toStdString(), crc) &&
+        QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
+        m_table.setCell(row, DownloadColumn::Status, "Done.");
+        m_table.setCell(row, DownloadColumn::CrcOk, "G");
+        satisfied = true;
+    }
+    // A size line that is no number simply does not match.
+    bool isNumber = false;
+    const qint64 partSize = m_table.cell(row, DownloadColumn::PartSize).toLongLong(&isNumber);
+    if (isNumber && partSize == info.size())
+        m_table.setCell(row, DownloadColumn::SizeOk, "G");
+    if (satisfied && onPartFinished)
+        onPartFinished(row);
+    return satisfied;
+}
+
+void GatherEngine::startDownload(int row, const QString& path, QString& failure) {
+    m_table.setCell(row, DownloadColumn::Status, "Starting...");
+    m_table.setCell(row, DownloadColumn::Attempts,
+                    QString::number(m_table.cell(row, DownloadColumn::Attempts).toLongLong() + 1));
+    auto download = std::make_unique<PartDownload>(path);
+    // A part file that cannot be made must not hold a download slot for good: the row
+    // gets an error status and waits for a later pass like any failed download.
+    if (!download->file.create())
+        return markStartFailure(row, "Error:File", "Cannot create " + path + ": " + download->file.errorString(),
+                                failure);
+
+    const QString url = m_table.cell(row, DownloadColumn::Filename);
+    auto* client = new THttpClient;
+    download->client = client;
+    client->SetURL(url);
+    client->SetReference(url);
+    client->SetTag(row + 1);
+    PartDownload* d = download.get();
+    client->OnRequestDone = [this, d](THttpClient*, THttpRequest, quint16 error) { requestDone(d, error); };
+    client->OnHeaderEnd = [this, d](THttpClient*) { headerEnd(d); };
+    client->OnDocData = [this, d](THttpClient*, const char*, qint64) { docData(d); };
+    client->SetRcvdStream(&download->file);
+    try {
+        client->GetAsync();
+    } catch (const std::exception& e) {
+        // A URL without a host: the request cannot even start.
+        const QString reason = dynamic_cast<const UserError*>(&e) ? static_cast<const UserError&>(e).text()
+                                                                   : QString::fromLocal8Bit(e.what());
+        return markStartFailure(row, "Error:URL", "Cannot download " + url + ": " + reason, failure);
+    }
+    m_live.append(download.release());
+    m_shownFailures.remove(row);
+    if (onPartStarted)
+        onPartStarted(row);
+}
+
+void GatherEngine::markStartFailure(int row, const QString& status, const QString& message, QString& failure) {
+    m_table.setCell(row, DownloadColumn::Status, status);
+    if (m_shownFailures.value(row) != message && failure.isEmpty())
+        failure = message;
+    m_shownFailures.insert(row, message);
+    if (onPartFinished)
+        onPartFinished(row);
+}
+
+void GatherEngine::decideRebuild(quint64 pass) {
+    // Lets what is already queued run once (a repaint, a click) before deciding.
+    QCoreApplication::processEvents();
+    // Meanwhile another pass may have started downloads or decided for itself.
+    if (pass != m_passes || !m_live.isEmpty())
+        return;
+    bool allDone = true;
+    bool allGood = true;
+    for (int row = 0; row < m_table.rows(); ++row) {
+        allDone = allDone && m_table.cell(row, DownloadColumn::Status) == QLatin1String("Done.");
+        allGood = allGood && m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G");
+    }
+    if (allDone &&
+        (allGood ||
+         m_prompt.confirm("There is an error in one of the parts.  Shall we still try to build the final file?")))
+        Rebuild();
+    else
+        rest();
+}
+
+void GatherEngine::Abort() {
+    m_stopFlag = true;
+    // Abort returns before the client reports its end: the list holds still meanwhile.
+    for (PartDownload* download : QList<PartDownload*>(m_live))
+        download->client->Abort();
+}
+
+void GatherEngine::Resume() {
+    m_stopFlag = false;
+    Download();
+}

@@ -1,0 +1,149 @@
+// parcelwick-cli gather as a program: split and publish a file, gather it back from a
+// manifest URL byte-identical; the ways a gather ends short of that; Ctrl-C.
+#include "support/cli_runner.h"
+#include "support/event_wait.h"
+#include "support/manifest_maker.h"
+#include "support/nginx_server.h"
+#include "support/part_server.h"
+#include "support/test_bytes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CliGather, AFileSplitAndPublishedComesBackFromItsManifestUrl) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray original = SeededBytes(1500000 + 3, 4711);
+    WriteFileBytes(dir.filePath("holiday.mov"), original);
+    const QString www = dir.filePath("www");
+    ASSERT_TRUE(QDir().mkpath(www));
+    NginxServer server(www);
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+
+    const CliRun split = RunCli({"pwq", dir.filePath("holiday.mov"), "--site", server.url("/"), "--parts", "4",
+                                 "--name", "hol", "--save-path", dir.filePath("send"), "-o", www + "/hol.pwq"});
+    ASSERT_EQ(split.status, 0) << split.err.toStdString();
+    const QDir uploads(dir.filePath("send/holiday.mov.uldir"));
+    for (const QString& part : uploads.entryList(QDir::Files))
+        ASSERT_TRUE(QFile::rename(uploads.filePath(part), www + "/" + part));
+
+    const CliRun gather = RunCli({"gather", server.url("/hol.pwq"), "--save-path", dir.filePath("recv")});
+    const QString output = dir.filePath("recv/holiday.mov.dir/holiday.mov");
+    EXPECT_EQ(gather.status, 0) << gather.err.toStdString();
+    EXPECT_EQ(gather.out, "Extracted " + output + " successfully!\n");
+    EXPECT_TRUE(ReadFileBytes(output) == original) << "byte-identical";
+    for (int part = 1; part <= 4; ++part) {
+        EXPECT_TRUE(gather.err.contains(QString("part %1/4 started (attempt 1): %2").arg(part).arg(server.url(QString("/hol%1.bin").arg(part)))))
+            << gather.err.toStdString();
+        EXPECT_TRUE(gather.err.contains(QString("part %1/4: Done. (CRC good)").arg(part)));
+    }
+    EXPECT_FALSE(gather.err.contains('\r')) << "no redrawn line when standard error is no terminal";
+}
+
+struct EndCase {
+    const char* name;
+    QStringList options;
+    int status;
+    QString out;       // %1: the output file
+    QStringList err;   // pieces standard error holds
+};
+
+TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray part = "the part as the manifest knows it";
+    PartServer server({{"/w.bin", {PartReply::ok("something else entirely, same length.")}},
+                       {"/m.pwq", {PartReply::status(404, "<html>gone</html>")}}});
+    const QString manifest = dir.filePath("w.pwq");
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("w.dat", {part}, {server.url("/w.bin")})));
+    WriteFileBytes(dir.filePath("not.pwq"), "<html>hello</html>\r\n");
+    const QString output = dir.filePath("recv/w.dat.dir/w.dat");
+    const QString question = "There is an error in one of the parts.  Shall we still try to build the final file?";
+    const EndCase rows[] = {
+        {"a part that stays wrong, the question refused", {manifest, "--no-crc-retry"}, 1, "",
+         {question + " No", "The gather stopped: 0 of 1 parts done", "part 1/1: Done. " + server.url("/w.bin")}},
+        {"a part that stays wrong, built with --yes", {manifest, "--no-crc-retry", "--yes"}, 1,
+         "CRC Error on " + output + "\n", {question + " Yes"}},
+        {"a manifest URL answered 404", {server.url("/m.pwq")}, 1, "",
+         {"Cannot fetch " + server.url("/m.pwq") + ": Not Found"}},
+        {"not a manifest", {dir.filePath("not.pwq")}, 1, "", {"Not a Parcelwick file!"}},
+        {"too many at once", {manifest, "--simultaneous", "3"}, 2, "", {"--simultaneous takes a number from 0 to 2"}},
+        {"a time-out below the least", {manifest, "--timeout", "4"}, 2, "", {"--timeout takes a number from 5 to 1000"}},
+    };
+    for (const EndCase& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CliRun run = RunCli(QStringList{"gather"} + row.options + QStringList{"--save-path", dir.filePath("recv")});
+        EXPECT_EQ(run.status, row.status) << run.err.toStdString();
+        EXPECT_EQ(run.out, row.out);
+        for (const QString& piece : row.err)
+            EXPECT_TRUE(run.err.contains(piece)) << piece.toStdString() << "\nin:\n" << run.err.toStdString();
+    }
+}
+
+TEST(CliGather, CtrlCAbortsTheDownloadsAndKeepsTheFinishedParts) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QList<QByteArray> parts = {QByteArray(70000, 'a'), QByteArray(90000, 'b')};
+    PartServer server({{"/c1.bin", {PartReply::ok(parts[0])}}, {"/c2.bin", {PartReply::stallAfter(parts[1], 1000)}}});
+    const QString manifest = dir.filePath("c.pwq");
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("c.dat", parts, {server.url("/c1.bin"), server.url("/c2.bin")})));
+
+    QProcess cli;
+    cli.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), {"gather", manifest, "--save-path", dir.filePath("recv")});
+    QByteArray err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += cli.readAllStandardError();
+        return err.contains("part 1/2: Done.") && err.contains("part 2/2 started");
+    })) << err.toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    err += cli.readAllStandardError();
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit) << "the interrupt is handled, not fatal";
+    EXPECT_EQ(cli.exitCode(), 130);
+    EXPECT_TRUE(err.contains("Aborted: 1 of 2 parts done")) << err.toStdString();
+    EXPECT_TRUE(err.contains("part 2/2: Error:CRC")) << err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(dir.filePath("recv/c.dat.dir/parts/c1.bin")) == parts[0]) << "the finished part stays";
+    EXPECT_TRUE(waitUntil([&] { return server.openNow() == 0; })) << "the stalled download was closed";
+}
+
+// Standard error on a terminal (a pseudo-terminal made by script(1)): one line redrawn
+// in place, and nothing of it with --quiet.
+TEST(CliGather, OnATerminalOneRedrawnLineUnlessQuiet) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray part(3 << 20, 'p');
+    PartServer server({{"/t.bin", {PartReply::ok(part)}}});
+    const QString manifest = dir.filePath("t.pwq");
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("t.dat", {part}, {server.url("/t.bin")})));
+    const QString output = dir.filePath("recv/t.dat.dir/t.dat");
+    struct Row {
+        QStringList args;
+        bool drawn;
+    };
+    const Row rows[] = {
+        {{"gather", manifest}, true},  // the rebuild of a gather shows its line too
+        {{"gather", "-q", manifest}, false},
+        {{"rebuild", manifest}, true},
+        {{"rebuild", manifest, "--quiet"}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        QStringList command = {QStringLiteral(PW_BIN_DIR "/parcelwick-cli")};
+        command << row.args << "--save-path" << dir.filePath("recv");
+        QProcess terminal;
+        terminal.start("script", {"-qec", command.join(' '), "/dev/null"});
+        ASSERT_TRUE(terminal.waitForFinished(60000));
+        EXPECT_EQ(terminal.exitCode(), 0);
+        const QByteArray seen = terminal.readAllStandardOutput();
+        EXPECT_EQ(seen.contains("\rrebuild t.dat") || seen.contains("\rrebuild  "), row.drawn) << seen.toStdString();
+        EXPECT_TRUE(seen.contains("Extracted " + output.toUtf8() + " successfully!"));
+    }
+}
+
+}  // namespace

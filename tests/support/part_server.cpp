@@ -1,0 +1,159 @@
+#include "part_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace {
+
+QByteArray header(int code, const char* reason, qint64 length) {
+    QByteArray text = "HTTP/1.0 " + QByteArray::number(code) + ' ' + reason + "\r\nContent-Type: application/octet-stream\r\n";
+    if (length >= 0)
+        text += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    return text + "\r\n";
+}
+
+bool sendAll(int fd, const QByteArray& bytes) {
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+PartReply PartReply::delayed(int ms) const {
+    PartReply reply = *this;
+    reply.delayMs = ms;
+    return reply;
+}
+
+PartReply PartReply::ok(const QByteArray& body) { return {header(200, "OK", body.size()) + body, Close}; }
+
+PartReply PartReply::withoutLength(const QByteArray& body) { return {header(200, "OK", -1) + body, Close}; }
+
+PartReply PartReply::status(int code, const QByteArray& body) {
+    return {header(code, code == 404 ? "Not Found" : "Status", body.size()) + body, Close};
+}
+
+PartReply PartReply::stallAfter(const QByteArray& body, qint64 sent) {
+    return {header(200, "OK", body.size()) + body.left(sent), StallUntilClientCloses};
+}
+
+PartReply PartReply::silent() { return {QByteArray(), StallUntilClientCloses}; }
+
+PartReply PartReply::shortBody(const QByteArray& body, qint64 sent) {
+    return {header(200, "OK", body.size()) + body.left(sent), Close};
+}
+
+PartServer::PartServer(QMap<QString, QList<PartReply>> replies) : m_replies(std::move(replies)) {
+    if (::pipe(m_stopPipe) != 0)
+        throw std::runtime_error("part server: pipe failed");
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_listenFd, 64) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("part server: cannot listen on loopback");
+    m_port = ntohs(addr.sin_port);
+    m_acceptThread = std::thread([this] { acceptLoop(); });
+}
+
+PartServer::~PartServer() {
+    const char c = 0;
+    (void)!::write(m_stopPipe[1], &c, 1);
+    m_acceptThread.join();
+    // No new connection threads once the accept loop is over.
+    for (std::thread& t : m_connections)
+        t.join();
+    for (int fd : {m_listenFd, m_stopPipe[0], m_stopPipe[1]})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QString PartServer::url(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path); }
+
+int PartServer::requests(const QString& path) const {
+    std::lock_guard lock(m_mutex);
+    return m_requests.value(path);
+}
+
+int PartServer::openNow() const {
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
+// False when the server ends or the time runs out.
+bool PartServer::waitReadable(int fd, int timeoutMs) const {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    for (;;) {
+        const int n = ::poll(fds, 2, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0 && !(fds[1].revents & POLLIN);
+    }
+}
+
+void PartServer::acceptLoop() {
+    while (waitReadable(m_listenFd, -1)) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard lock(m_mutex);
+        ++m_open;
+        m_connections.emplace_back([this, fd] { serve(fd); });
+    }
+}
+
+bool PartServer::readRequest(int fd, QByteArray& request) {
+    while (!request.contains("\r\n\r\n")) {
+        if (!waitReadable(fd, 10000))
+            return false;
+        char buffer[1024];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        request.append(buffer, n);
+    }
+    return true;
+}
+
+void PartServer::serve(int fd) {
+    QByteArray request;
+    if (readRequest(fd, request)) {
+        // "GET /path HTTP/1.0"
+        const QString path = QString::fromLatin1(request.split(' ').value(1));
+        PartReply reply = PartReply::status(404, "<html>no such part</html>");
+        {
+            std::lock_guard lock(m_mutex);
+            const int n = m_requests[path]++;
+            const QList<PartReply> replies = m_replies.value(path);
+            if (!replies.isEmpty())
+                reply = replies.value(n, replies.last());
+        }
+        pollfd stop{m_stopPipe[0], POLLIN, 0};
+        if (reply.delayMs > 0)
+            ::poll(&stop, 1, reply.delayMs);
+        if (sendAll(fd, reply.bytes) && reply.after == PartReply::StallUntilClientCloses) {
+            char c;
+            while (waitReadable(fd, -1) && ::recv(fd, &c, 1, 0) > 0) {
+            }
+        }
+    }
+    ::close(fd);
+    std::lock_guard lock(m_mutex);
+    --m_open;
+}

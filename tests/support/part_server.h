@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One answer of the part server to one GET: bytes sent as they stand, then a close or
+// silence until the client gives up.
+struct PartReply {
+    enum After { Close, StallUntilClientCloses };
+    QByteArray bytes;
+    After after = Close;
+    int delayMs = 0;  // the server waits this long before it answers
+
+    // The same answer, given after a pause.
+    PartReply delayed(int ms) const;
+
+    // 200 with the body and its Content-Length.
+    static PartReply ok(const QByteArray& body);
+    // 200 with the body and no Content-Length: the close ends the document.
+    static PartReply withoutLength(const QByteArray& body);
+    // Any status with a body (a 404 page).
+    static PartReply status(int code, const QByteArray& body);
+    // The whole length announced, the first `sent` bytes of the body, then silence.
+    static PartReply stallAfter(const QByteArray& body, qint64 sent);
+    // The request is read and never answered.
+    static PartReply silent();
+    // The whole length announced, the first `sent` bytes, then a close.
+    static PartReply shortBody(const QByteArray& body, qint64 sent);
+};
+
+// An HTTP server on loopback (port chosen by the system) for the gather tests: every
+// connection is served on its own thread, so parallel downloads really run side by
+// side, and each path answers its n-th request with its n-th reply (the last one
+// repeats). Unknown paths get a 404. It counts requests per path and open connections.
+class PartServer {
+public:
+    explicit PartServer(QMap<QString, QList<PartReply>> replies);
+    ~PartServer();
+    PartServer(const PartServer&) = delete;
+    PartServer& operator=(const PartServer&) = delete;
+
+    // "http://127.0.0.1:PORT" + path
+    QString url(const QString& path) const;
+    int requests(const QString& path) const;
+    // Connections the server has not closed yet.
+    int openNow() const;
+
+private:
+    void acceptLoop();
+    void serve(int fd);
+    bool readRequest(int fd, QByteArray& request);
+    bool waitReadable(int fd, int timeoutMs) const;
+
+    QMap<QString, QList<PartReply>> m_replies;
+    QMap<QString, int> m_requests;
+    int m_open = 0;
+    int m_listenFd = -1;
+    int m_stopPipe[2] = {-1, -1};
+    quint16 m_port = 0;
+    mutable std::mutex m_mutex;
+    std::vector<std::thread> m_connections;
+    std::thread m_acceptThread;
+};
