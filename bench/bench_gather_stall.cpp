@@ -32,6 +32,7 @@ public:
     QString chooseDirectory(const QString&, const QString&) override { return {}; }
     void openUrl(const QUrl&) override {}
     void setBusy(bool) override {}
+    CertificateAnswer trustCertificate(const CertificateQuestion&) override { return CertificateAnswer::No; }
     QString last;
 };
 

@@ -2,8 +2,10 @@
 #include "app/limit_spin_box.h"
 #include "app/table_view_binding.h"
 #include "app/tform1.h"
+#include "app/trusted_certificates.h"
 #include "gather/check_and_fill.h"
 #include "gather/gather_engine.h"
+#include "net/tls_configuration.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -17,6 +19,9 @@ void TForm1::buildGather() {
     });
     m_gather->onGauge = [this](int percent) { Gauge1->setValue(percent); };
     StallTimer = m_gather->stallTimer();
+    // The engine asks the user about a certificate its downloads refuse (through the
+    // prompt); what was answered "Always" before is trusted from the start.
+    KeepTrustedCertificates(TlsConfiguration::Shared());
 }
 
 bool TForm1::stopFlag() const { return m_gather->stopFlag(); }

@@ -6,6 +6,10 @@
 #include "common/manifest_format.h"
 #include "common/user_prompt.h"
 #include "gather/manifest_parts.h"
+#include "http/http_client.h"
+#include "net/async_socket.h"
+#include "net/tls_error.h"
+#include "net/tls_trust_question.h"
 
 #include <QComboBox>
 #include <QUrl>
@@ -43,7 +47,7 @@ void BrowserPanel::DownloadManifest(const QString& url) {
     UserPrompt& prompt = *m_controls.prompt;
     if (!prompt.confirm("Do you want to download " + url + "?"))
         return;
-    const QStringList lines = FetchManifestLines(*m_controls.client, url, *m_controls.fetched);
+    const QStringList lines = fetch(url);
     const QString refusal = ManifestRefusal(lines);
     if (!refusal.isEmpty()) {
         prompt.information(refusal);
@@ -51,4 +55,22 @@ void BrowserPanel::DownloadManifest(const QString& url) {
     }
     m_controls.manifest->replace(lines);
     m_manifestLoaded();
+}
+
+QStringList BrowserPanel::fetch(const QString& url) {
+    THttpClient& client = *m_controls.client;
+    for (;;) {
+        try {
+            return FetchManifestLines(client, url, *m_controls.fetched);
+        } catch (const EHttpException&) {
+            // An untrusted certificate is the user's to decide on; once trusted, the link
+            // is fetched again. Declined, the error report shows why nothing came.
+            if (client.RequestDoneError() != TLS_ERR_CERTIFICATE)
+                throw;
+            const std::optional<TlsRefusal> refusal =
+                TlsConfiguration::Shared().TakeRefusal(client.CtrlSocket()->TlsHostPort());
+            if (!refusal || !AskToTrustCertificate(*m_controls.prompt, *refusal))
+                throw;
+        }
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -43,8 +44,9 @@ public:
     // page that holds it, and announced by manifestLinkClicked.
     void BeforeNavigate(const QUrl& target, bool& cancel);
     // What a manifest link leads to: the question, the fetch, the manifest lines, then
-    // `manifestLoaded`. On No nothing changes. A failed fetch raises the client's error
-    // and changes nothing. A document that is not a manifest is refused with the
+    // `manifestLoaded`. On No nothing changes. A server certificate that verification
+    // refuses is put to the user, and the link is fetched again once it is trusted. A
+    // failed fetch raises the client's error and changes nothing. A document that is not a manifest is refused with the
     // message Check and fill gives and changes nothing either, so the downloads of the
     // manifest already loaded go on with its lines.
     void DownloadManifest(const QString& url);
@@ -55,6 +57,8 @@ signals:
     void manifestLinkClicked(const QString& url);
 
 private:
+    QStringList fetch(const QString& url);
+
     Controls m_controls;
     std::function<void()> m_manifestLoaded;
     NavigationPage* m_page = nullptr;

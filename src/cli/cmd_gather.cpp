@@ -5,6 +5,7 @@
 #include "cli/gather_report.h"
 #include "cli/interrupt_pipe.h"
 #include "cli/progress_prompt.h"
+#include "cli/tls_options.h"
 #include "common/manifest_format.h"
 #include "common/save_path.h"
 #include "common/text_table.h"
@@ -13,6 +14,7 @@
 #include "gather/manifest_parts.h"
 #include "gather/manifest_text.h"
 #include "http/http_client.h"
+#include "net/tls_error.h"
 
 #include <QBuffer>
 #include <QEventLoop>
@@ -22,8 +24,10 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli gather [-q] MANIFEST_OR_URL [--save-path DIR] [--simultaneous N]\n"
     "                             [--timeout S] [--attempts N] [--no-crc-retry] [--no-check-disk] [--yes]\n"
+    "                             [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
     "\n"
-    "Loads a manifest (a file, or an http:// URL fetched like a clicked manifest link),\n"
+    "Loads a manifest (a file, or an http:// or https:// URL fetched like a clicked\n"
+    "manifest link),\n"
     "downloads its parts into DIR/NAME.dir/parts/, fetches again the parts that fail or\n"
     "arrive wrong, then joins them into DIR/NAME.dir/NAME and checks the whole file's CRC.\n"
     "Progress goes to stderr: one redrawn line on a terminal, else one line per event.\n"
@@ -37,10 +41,11 @@ const char Usage[] =
     "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
     "  --no-check-disk    parts already on disk are fetched again\n"
     "  --yes              build the file even when a part's CRC stays wrong (else refused)\n"
-    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 only after \"Extracted ... successfully!\"; 1 with the final message\n"
-    "otherwise; 2 wrong options or arguments; 130 after Ctrl-C.";
+    "otherwise (a server whose certificate is refused stops the gather, with the\n"
+    "certificate shown); 2 wrong options or arguments; 130 after Ctrl-C.";
 
 constexpr int ExitInterrupted = 130;
 
@@ -86,8 +91,10 @@ int RunGather(const QStringList& args) {
     const QCommandLineOption noCheckDiskOption("no-check-disk");
     const QCommandLineOption yesOption("yes");
     const QCommandLineOption quietOption(QStringList{"q", "quiet"});
+    const CliTlsOptions tls;
     parser.addOptions({savePathOption, simultaneousOption, timeoutOption, attemptsOption, noCrcRetryOption,
                        noCheckDiskOption, yesOption});
+    tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "gather", Usage, args, {1, 1}, &quietOption))
         return *exit;
     GatherSettings settings;
@@ -98,6 +105,8 @@ int RunGather(const QStringList& args) {
         !ReadLimited(parser, timeoutOption, 5, 1000, settings.timeoutSeconds) ||
         !ReadLimited(parser, attemptsOption, 10, 1000, settings.attemptsLimit))
         return CliUsageError;
+    if (const auto exit = tls.apply(parser, "gather", Usage))
+        return *exit;
     settings.retryOnCrcError = !parser.isSet(noCrcRetryOption);
     settings.checkOnDisk = !parser.isSet(noCheckDiskOption);
 
@@ -135,10 +144,12 @@ int RunGather(const QStringList& args) {
     const QString source = parser.positionalArguments().first();
     QStringList lines;
     QString error;
-    if (source.startsWith("http://", Qt::CaseInsensitive)) {
+    if (source.startsWith("http://", Qt::CaseInsensitive) || source.startsWith("https://", Qt::CaseInsensitive)) {
         try {
             lines = FetchManifest(manifestClient, source);
         } catch (const UserError& e) {
+            if (manifestClient.RequestDoneError() == TLS_ERR_CERTIFICATE)
+                ShowRefusedCertificates();
             CliErr("Cannot fetch " + source + ": " + e.text());
             return interrupt.interrupted() ? ExitInterrupted : CliFailure;
         }

@@ -3,7 +3,10 @@
 #include "cli/cli_command.h"
 #include "cli/command_line.h"
 #include "cli/progress_line.h"
+#include "cli/tls_options.h"
 #include "http/http_client.h"
+#include "net/async_socket.h"
+#include "net/tls_error.h"
 
 #include <QCommandLineParser>
 #include <QEventLoop>
@@ -12,18 +15,23 @@
 namespace {
 
 const char kUsage[] =
-    "usage: parcelwick-cli get [-q] URL [-o FILE]\n"
+    "usage: parcelwick-cli get [-q] URL [-o FILE] [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
     "\n"
-    "Fetches URL with one HTTP/1.0 GET, following relocations (at most 20), and writes the\n"
-    "document to FILE (standard output without -o, or with -o -). The status code and\n"
-    "reason, the content length and the content type of each response go to standard\n"
-    "error, and so does the reason of a failure.\n"
+    "Fetches URL (http:// or https://) with one HTTP/1.0 GET, following relocations (at\n"
+    "most 20), and writes the document to FILE (standard output without -o, or with -o -).\n"
+    "The status code and reason, the content length and the content type of each response\n"
+    "go to standard error, with the protocol and cipher of each TLS connection, and so\n"
+    "does the reason of a failure. The certificate of an https server must be valid for\n"
+    "its name and issued by a CA the system (or --cacert) trusts; a refused one is shown\n"
+    "with its fingerprint.\n"
     "\n"
-    "  -o, --output FILE  where the document goes\n" PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "  -o, --output FILE  where the document goes\n" PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP
+    PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 for a complete document with a status from 200 to 299; 1 for any\n"
-    "other status (a relocation without a Location among them), a document cut short,\n"
-    "and connection errors; 2 for a wrong command line.";
+    "other status (a relocation without a Location among them), a document cut short\n"
+    "(over TLS also one without a length that ends without close_notify), connection\n"
+    "errors and refused certificates; 2 for a wrong command line.";
 
 // Why a finished request is no success, or empty when it is one.
 QString failureText(const THttpClient& client, quint16 error) {
@@ -44,8 +52,12 @@ int runGet(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption outputOption({"o", "output"}, QString(), "FILE");
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    const CliTlsOptions tls;
     parser.addOption(outputOption);
+    tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "get", kUsage, args, {1, 1}, &quiet))
+        return *exit;
+    if (const auto exit = tls.apply(parser, "get", kUsage))
         return *exit;
     const QString url = parser.positionalArguments().first();
     const QString outPath = parser.value(outputOption);
@@ -68,6 +80,11 @@ int runGet(const QStringList& args) {
     client.SetURL(url);
     client.SetRcvdStream(&out);
     client.OnLocationChange = [&](THttpClient* c) { say("Location: " + c->Location()); };
+    client.OnSessionConnected = [&](THttpClient* c) {
+        const TAsyncSocket& socket = *c->CtrlSocket();
+        if (socket.TlsActive())
+            say("TLS: " + TlsSessionSummary(socket.TlsPeer()));
+    };
     client.OnHeaderEnd = [&](THttpClient* c) {
         say(QStringLiteral("%1 %2").arg(c->StatusCode()).arg(c->ReasonPhrase()));
         say(QStringLiteral("Content-Length: %1").arg(c->ContentLength()));
@@ -80,6 +97,10 @@ int runGet(const QStringList& args) {
     client.OnRequestDone = [&](THttpClient* c, THttpRequest, quint16 error) {
         // Printed whatever an earlier response printed: the last word is the reason.
         const QString failure = failureText(*c, error);
+        if (error == TLS_ERR_CERTIFICATE) {
+            progress.finish();
+            ShowRefusedCertificates();
+        }
         if (!failure.isEmpty())
             say("parcelwick-cli get: " + failure);
         status = failure.isEmpty() ? 0 : 1;

@@ -19,3 +19,8 @@ bool ProgressPrompt::confirm(const QString& text) {
     CliErr(text + " Yes");
     return true;
 }
+
+CertificateAnswer ProgressPrompt::trustCertificate(const CertificateQuestion& question) {
+    m_clearLine();
+    return CliPrompt::trustCertificate(question);
+}

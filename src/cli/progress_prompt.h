@@ -17,6 +17,7 @@ public:
     void information(const QString& text) override;
     void error(const QString& text) override;
     bool confirm(const QString& text) override;
+    CertificateAnswer trustCertificate(const CertificateQuestion& question) override;
 
 private:
     std::function<void()> m_clearLine;

@@ -325,9 +325,15 @@ void TCustomFtpClient::SendNextBlock(quint16 error) {
         return;
     }
     if (count == 0) {
-        // The close tells the server that the file is complete.
+        // The close tells the server that the file is complete. Over TLS that is
+        // close_notify, and the connection stays open for reading until the server
+        // closes it: closing with its last records unread would reset the connection
+        // under the end of the file.
         m_endOfFile = true;
-        closeData();
+        if (m_data->TlsActive())
+            m_data->Shutdown(1);
+        else
+            closeData();
         return;
     }
     m_transferCount += count;
@@ -340,6 +346,10 @@ void TCustomFtpClient::HandleTransferReply() {
     m_awaitingReply = false;
     if (m_statusCode == 226 || m_statusCode == 250) {
         m_finalReplyReceived = true;
+        // The server has the whole file; a TLS data connection it has not closed yet is
+        // closed now, and its close ends the transfer.
+        if (!m_dataClosed && m_endOfFile)
+            return closeData();
         transferEnd();
         return;
     }

@@ -92,15 +92,7 @@ bool TCustomFtpClient::tolerateTlsRefusal(const QString& command, const QString&
 }
 
 void TCustomFtpClient::showTlsSession(const TAsyncSocket& socket, const QString& which) {
-    const TTlsPeerInfo& peer = socket.TlsPeer();
-    QString line = QStringLiteral("! TLS ") + which + peer.protocol + QStringLiteral(", ") + peer.cipher;
-    if (peer.sessionReused)
-        line += QStringLiteral(", session resumed");
-    else if (peer.trustedByFingerprint)
-        line += QStringLiteral(", certificate trusted by its fingerprint");
-    else if (!peer.verifyError.isEmpty())
-        line += QStringLiteral(", certificate not verified (") + peer.verifyError + ')';
-    display(line);
+    display(QStringLiteral("! TLS ") + which + TlsSessionSummary(socket.TlsPeer()));
 }
 
 // ---- the data connections ----

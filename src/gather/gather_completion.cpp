@@ -8,6 +8,7 @@
 #include "gather/part_download.h"
 #include "gather/progress_figure.h"
 #include "http/http_client.h"
+#include "net/tls_error.h"
 
 #include <QFileInfo>
 
@@ -76,6 +77,8 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     delete download;
     if (onPartFinished)
         onPartFinished(row);
+    if (error == TLS_ERR_CERTIFICATE)
+        askAboutCertificates();
     if (!m_stopFlag)
         Download();
     else if (m_live.isEmpty())
@@ -98,4 +101,18 @@ void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s
     m_table.setCell(row, DownloadColumn::CrcOk, good ? "G" : "R");
     if (!good && s.retryOnCrcError)
         m_table.setCell(row, DownloadColumn::Status, "Error:CRC");
+}
+
+// After Once or Always the pass that follows fetches the refused rows again, as it
+// fetches every row in error.
+void GatherEngine::askAboutCertificates() {
+    // A question further up the stack takes this refusal into its own round.
+    if (m_asking)
+        return;
+    m_asking = true;
+    const bool refused = m_certificateQuestions.AskAll(m_prompt);
+    m_asking = false;
+    // Instead of failing against that server again until the attempts run out.
+    if (refused)
+        m_stopFlag = true;
 }

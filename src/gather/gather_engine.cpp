@@ -47,6 +47,7 @@ FillOutcome GatherEngine::afterFill(FillOutcome outcome) {
         m_filled = m_mempwq;
         m_loaded = true;
         m_shownFailures.clear();
+        m_certificateQuestions.Forget();
     }
     showGauge();
     if (outcome == FillOutcome::StartFirstPass && settings().autoMerge)

@@ -5,6 +5,7 @@
 #include "gather/gather_settings.h"
 #include "gather/part_joiner.h"
 #include "gather/rebuild.h"
+#include "net/tls_trust_question.h"
 
 #include <QHash>
 #include <QList>
@@ -102,6 +103,7 @@ private:
     void markStartFailure(int row, const QString& status, const QString& message, QString& failure);
     void decideRebuild(quint64 pass);
     void rest();
+    void askAboutCertificates();
 
     // The handlers of a download.
     void headerEnd(PartDownload* download);
@@ -127,4 +129,9 @@ private:
     // The start failure last shown per row: a part that cannot be started is tried again
     // at every pass, but its message is shown once.
     QHash<int, QString> m_shownFailures;
+    // A download refused a server's certificate: the user decides (once per server, while
+    // no pass starts anything); a declined one makes the gather rest, and Resume or a new
+    // manifest asks again.
+    TlsTrustQuestions m_certificateQuestions;
+    bool m_asking = false;
 };

@@ -14,8 +14,9 @@
 #include <QTimer>
 
 void GatherEngine::Download() {
-    // Before any manifest there is nothing to fetch and no folder to make.
-    if (!m_loaded)
+    // Before any manifest there is nothing to fetch and no folder to make; while the user
+    // is asked about a certificate, the pass after the answer does the work.
+    if (!m_loaded || m_asking)
         return;
     const quint64 pass = ++m_passes;
     const GatherSettings s = settings();
@@ -151,5 +152,6 @@ void GatherEngine::Abort() {
 
 void GatherEngine::Resume() {
     m_stopFlag = false;
+    m_certificateQuestions.Forget();
     Download();
 }

@@ -160,8 +160,9 @@ using TBgExceptionEvent = std::function<void(TAsyncSocket* sender, const std::ex
 //     SetTlsServer(control host, control port) first (servers demand the control's
 //     session there), then: passive, SetTls(true) before its Connect; active,
 //     StartTls() right after Dup of the accepted handle (we are still the TLS client).
-//     Close the data socket (close_notify) once OnDataSent follows the last block of
-//     an upload.
+//     Once OnDataSent follows the last block of an upload, Shutdown(1) (close_notify,
+//     then the FIN) and read until the server closes: a Close with the server's last
+//     records (session tickets) unread would reset the connection under the upload.
 //   A refused certificate (TLS_ERR_CERTIFICATE): show TlsPeer(); when the user trusts
 //     it, TlsContext()->TrustFingerprint(TlsHostPort(), TlsPeer().sha256) and connect
 //     again.
@@ -269,7 +270,7 @@ public:
     int GetSockName(sockaddr_in& saddr);
     int GetPeerName(sockaddr_in& saddr);
     QString GetXPort(); // local port, decimal; "error" unless bound, connected or listening
-    void Shutdown(int how); // 0 receive, 1 send, 2 both
+    void Shutdown(int how); // 0 receive, 1 send, 2 both; over TLS 1 and 2 say close_notify first
     void Close();
     void CloseDelayed(); // posts a Close
     void Release();      // posts the destruction of the socket
@@ -391,6 +392,7 @@ private:
     void tlsConnectionFailed();
     void tlsNoteCloseNotify();
     int tlsClosingError(int error);
+    void tlsSendCloseNotify();
     void tlsEnd(bool sendCloseNotify);
 
     // Fires one event; returns false when the handler destroyed this socket.

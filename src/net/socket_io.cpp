@@ -435,6 +435,11 @@ void TAsyncSocket::readLoop(int error, bool fair) {
 }
 
 void TAsyncSocket::Shutdown(int how) {
-    if (m_hSocket >= 0)
-        ::shutdown(m_hSocket, how);
+    if (m_hSocket < 0)
+        return;
+    // Over TLS our sending ends with close_notify before the FIN, as a peer that tells a
+    // whole upload from a cut one needs; the reading goes on until the peer ends.
+    if (m_tls && how != SHUT_RD)
+        tlsSendCloseNotify();
+    ::shutdown(m_hSocket, how);
 }

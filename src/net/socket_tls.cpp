@@ -347,12 +347,17 @@ void TAsyncSocket::tlsNoteCloseNotify() {
     }
 }
 
-void TAsyncSocket::tlsEnd(bool sendCloseNotify) {
-    if (sendCloseNotify && m_tls->established() && !m_tls->failed()) {
+void TAsyncSocket::tlsSendCloseNotify() {
+    if (m_tls->established() && !m_tls->failed()) {
         m_tls->shutdown();
         // Best effort: a kernel buffer full of unsent data drops it, as a plain Close
         // drops the unsent queue.
         tlsFlush();
     }
+}
+
+void TAsyncSocket::tlsEnd(bool sendCloseNotify) {
+    if (sendCloseNotify)
+        tlsSendCloseNotify();
     m_tlsPeer = m_tls->peer();
 }

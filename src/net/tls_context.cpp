@@ -14,8 +14,13 @@ std::shared_ptr<TTlsContext> TTlsContext::Create(const TTlsOptions& options) {
     std::shared_ptr<TTlsContext> context(new TTlsContext(options));
     if (!context->m_ctx)
         throw ESocketException(QStringLiteral("Cannot set up TLS: ") + TakeOpenSslReason());
-    if (!options.caFile.isEmpty() &&
-        SSL_CTX_load_verify_locations(context->m_ctx, QFile::encodeName(options.caFile).constData(), nullptr) != 1)
+    if (options.caFile.isEmpty())
+        return context;
+    // OpenSSL names a missing file only by its errno: the system's words are clearer.
+    if (QFile file(options.caFile); !file.open(QIODevice::ReadOnly))
+        throw ESocketException(QStringLiteral("Cannot read the CA file ") + options.caFile + QStringLiteral(": ") +
+                               file.errorString());
+    if (SSL_CTX_load_verify_locations(context->m_ctx, QFile::encodeName(options.caFile).constData(), nullptr) != 1)
         throw ESocketException(QStringLiteral("Cannot read the CA file ") + options.caFile + QStringLiteral(": ") +
                                TakeOpenSslReason());
     return context;

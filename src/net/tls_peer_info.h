@@ -22,3 +22,9 @@ struct TTlsPeerInfo {
 
     bool hasCertificate() const { return !sha256.isEmpty(); }
 };
+
+// "TLSv1.3, TLS_AES_256_GCM_SHA384", and how the server came to be trusted when it was
+// not by verification (", certificate trusted by its fingerprint", ", certificate not
+// verified (reason)" under the insecure option), or ", session resumed": the line a log
+// shows once per connection.
+QString TlsSessionSummary(const TTlsPeerInfo& peer);

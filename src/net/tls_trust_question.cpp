@@ -18,3 +18,20 @@ bool AskToTrustCertificate(UserPrompt& prompt, const TlsRefusal& refusal, TlsCon
     }
     return false;
 }
+
+bool TlsTrustQuestions::AskAll(UserPrompt& prompt) {
+    bool refused = false;
+    // A question lets the event loop run: connections failing meanwhile note theirs, and
+    // the next round takes them (a certificate trusted meanwhile is no longer among them).
+    for (QList<TlsRefusal> open = m_configuration.TakeRefusals(); !open.isEmpty();
+         open = m_configuration.TakeRefusals()) {
+        for (const TlsRefusal& refusal : open) {
+            const QString key = refusal.hostPort + ' ' + refusal.peer.sha256;
+            if (m_declined.contains(key) || !AskToTrustCertificate(prompt, refusal, m_configuration)) {
+                m_declined.insert(key);
+                refused = true;
+            }
+        }
+    }
+    return refused;
+}

@@ -26,7 +26,7 @@ protected:
         doc.close();
         m_server = std::make_unique<NginxServer>(
             m_root.path(), QList<NginxServer::Redirect>{{"/old", "/part.001", 301},
-                                                        {"/to-https", "https://127.0.0.1/part.001", 301},
+                                                        {"/to-ftp", "ftp://127.0.0.1/part.001", 301},
                                                         {"/loop", "/loop", 302}});
         ASSERT_TRUE(m_server->start()) << qPrintable(m_server->errorText());
     }
@@ -86,8 +86,8 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
         {{"{nginx}/part.001", "-o"}, 2, {"parcelwick-cli get: Missing value after '-o'."}},
         {{}, 2, {"parcelwick-cli get: missing argument"}},
         {{"{nginx}/a", "{nginx}/b"}, 2, {"parcelwick-cli get: unexpected argument \"{nginx}/b\""}},
-        {{"{nginx}/to-https", "-o", "{out}"}, 1,
-         {"301 Moved Permanently", "parcelwick-cli get: unsupported URL scheme \"https\""}},
+        {{"{nginx}/to-ftp", "-o", "{out}"}, 1,
+         {"301 Moved Permanently", "parcelwick-cli get: unsupported URL scheme \"ftp\""}},
         {{"{nginx}/loop", "-o", "{out}"}, 1, {"Location: {nginx}/loop", "parcelwick-cli get: more than 20 relocations"}},
         {{"{scripted}/short", "-o", "{out}"}, 1,
          {"200 OK", "Content-Length: 10", "parcelwick-cli get: connection closed after 4 of 10 bytes"}},

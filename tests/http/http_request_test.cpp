@@ -63,16 +63,23 @@ TEST(HttpRequestLinesTest, ProxyCredentialsOnlyThroughAProxyAndPostFieldsOnlyFor
                            "User-Agent: Mozilla/3.0 (compatible)", "Host: host.example", "Range: bytes=-99"}));
 }
 
-// The default port stays out (the bytes old servers have always seen), any other is
-// written as a number.
+// The scheme's default port stays out (the bytes old servers have always seen), any
+// other is written as a number.
 TEST(HttpRequestLinesTest, AuthorityNamesThePortUnlessItIsTheDefault) {
     const struct {
         const char* port;
+        quint16 defaultPort;
         const char* authority;
-    } cases[] = {{"", "host.example"},          {"80", "host.example"},          {"080", "host.example"},
-                 {"8080", "host.example:8080"}, {"00443", "host.example:443"}, {"http", "host.example"}};
+    } cases[] = {{"", 80, "host.example"},           {"80", 80, "host.example"},
+                 {"080", 80, "host.example"},        {"8080", 80, "host.example:8080"},
+                 {"00443", 80, "host.example:443"},  {"http", 80, "host.example"},
+                 {"443", 443, "host.example"},       {"80", 443, "host.example:80"},
+                 {"8443", 443, "host.example:8443"}, {"", 443, "host.example"}};
     for (const auto& c : cases)
-        EXPECT_EQ(HttpAuthority("host.example", c.port), c.authority) << c.port;
+        EXPECT_EQ(HttpAuthority("host.example", c.port, c.defaultPort), c.authority) << c.port << " " << c.defaultPort;
+    EXPECT_EQ(HttpDefaultPort("HTTPS"), 443);
+    EXPECT_EQ(HttpDefaultPort("http"), 80);
+    EXPECT_EQ(HttpDefaultPort(""), 80);
 }
 
 TEST(HttpRequestLinesTest, DateNamesFollowTheWeekday) {

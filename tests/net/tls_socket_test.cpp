@@ -188,6 +188,38 @@ INSTANTIATE_TEST_SUITE_P(Ways, TlsSocketEnd,
                                            EndCase{"Reset", false, false, false, true, WSAECONNRESET, false}),
                          [](const ::testing::TestParamInfo<EndCase>& p) { return std::string(p.param.name); });
 
+// ---- the end of our sending while the peer still has something to say ----
+
+// Shutdown(1) says close_notify (a server that needs it to accept an upload as whole
+// sees it) and leaves the reading open: what the peer sends after it still arrives,
+// and its close ends the connection as usual.
+TEST(TlsSocket, ShutdownOfSendingSaysCloseNotifyAndKeepsReading) {
+    std::atomic<bool> peerSawCloseNotify{false};
+    std::atomic<qint64> peerGot{-1};
+    TlsPeer peer(goodServer(), {[&](TlsPeerConnection& c) {
+                     if (!c.handshake())
+                         return;
+                     peerGot = c.readToEnd().size();
+                     peerSawCloseNotify = c.closeNotifyReceived();
+                     c.send("226 after your close_notify");
+                     c.closeNotify();
+                 }});
+    TlsTestClient client;
+    client.connect(peer.portText(), testCaContext());
+    ASSERT_TRUE(waitUntil([&] { return client.connectedError == 0; }));
+    client.socket.Send(QByteArray(100000, 'u'));
+    ASSERT_TRUE(waitUntil([&] { return client.socket.AllSent() && client.dataSentCount >= 2; }));
+    client.socket.Shutdown(1);
+    EXPECT_EQ(client.closedCount, 0);
+    ASSERT_TRUE(waitUntil([&] { return client.closedCount == 1; }));
+    EXPECT_EQ(client.closedError, 0);
+    EXPECT_EQ(client.received, "226 after your close_notify");
+    EXPECT_TRUE(client.socket.TlsCloseNotifyReceived());
+    ASSERT_TRUE(waitUntil([&] { return peer.finished() == 1; }));
+    EXPECT_EQ(peerGot, 100000);
+    EXPECT_TRUE(peerSawCloseNotify);
+}
+
 // ---- a server that stalls in the handshake ----
 
 class TlsSocketStall : public ::testing::TestWithParam<bool> {};

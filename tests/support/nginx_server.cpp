@@ -20,11 +20,35 @@ QString NginxServer::url(const QString& path) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
+int NginxServer::addTlsServer(const QString& certFile, const QString& keyFile) {
+    m_tls.append({certFile, keyFile, 0});
+    return int(m_tls.size()) - 1;
+}
+
+QString NginxServer::tlsUrl(const QString& path, int server) const {
+    return QStringLiteral("https://localhost:%1%2").arg(tlsPort(server)).arg(path);
+}
+
 QString NginxServer::configText() const {
     const QString d = m_dir.path();
     QString redirects;
     for (const Redirect& r : m_redirects)
-        redirects += QStringLiteral("    location = %1 { return %2 %3; }\n").arg(r.from).arg(r.code).arg(r.to);
+        redirects += QStringLiteral("    location = %1 { return %2 %3; }\n")
+                         .arg(r.from)
+                         .arg(r.code)
+                         .arg(QString(r.to).replace(QLatin1String("{https}"), tlsUrl(QString())));
+    QString tlsServers;
+    for (const TlsServer& t : m_tls)
+        tlsServers += QStringLiteral("  server {\n"
+                                     "    listen 127.0.0.1:%1 ssl;\n"
+                                     "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+                                     "    ssl_certificate %2;\n"
+                                     "    ssl_certificate_key %3;\n"
+                                     "    root %4;\n"
+                                     "%5"
+                                     "  }\n")
+                          .arg(t.port)
+                          .arg(t.cert, t.key, m_root, redirects);
     // One process in the foreground, so the fixture owns it and can kill it; root in CI
     // must say so for the worker to keep its rights on the served directory.
     return QStringLiteral(
@@ -50,12 +74,14 @@ QString NginxServer::configText() const {
                "    root %4;\n"
                "%5"
                "  }\n"
+               "%6"
                "}\n")
         .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString())
         .arg(d)
         .arg(m_port)
         .arg(m_root)
-        .arg(redirects);
+        .arg(redirects)
+        .arg(tlsServers);
 }
 
 bool NginxServer::start() {
@@ -76,6 +102,8 @@ bool NginxServer::start() {
 bool NginxServer::startOnce() {
     stop();
     m_port = FreeLoopbackPort();
+    for (TlsServer& t : m_tls)
+        t.port = FreeLoopbackPort();
     const QString confPath = m_dir.filePath("nginx.conf");
     QFile conf(confPath);
     if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate) || conf.write(configText().toUtf8()) < 0) {

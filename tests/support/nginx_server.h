@@ -8,12 +8,13 @@
 
 // A real HTTP server for the tests: nginx on a free loopback port, serving one
 // directory, with its own configuration, pid, temporary and log files in a private
-// temporary directory. A missing nginx is a failure of the test, never a skip.
+// temporary directory; optionally also over HTTPS, on further free ports, each with a
+// certificate of its own. A missing nginx is a failure of the test, never a skip.
 class NginxServer {
 public:
     struct Redirect {
         QString from;  // exact request path, "/old"
-        QString to;    // target as the Location field gives it
+        QString to;    // target as the Location field gives it; "{https}" stands for tlsUrl(QString())
         int code = 302;
     };
 
@@ -31,6 +32,13 @@ public:
     // "http://127.0.0.1:PORT" + path
     QString url(const QString& path) const;
 
+    // Before start(): one more HTTPS server (the same directory and relocations) with this
+    // certificate (PEM files); its number, from 0.
+    int addTlsServer(const QString& certFile, const QString& keyFile);
+    quint16 tlsPort(int server = 0) const { return m_tls.value(server).port; }
+    // "https://localhost:PORT" + path: the name the test certificates are made for.
+    QString tlsUrl(const QString& path, int server = 0) const;
+
     // The path of the nginx binary, or empty when it is not installed.
     static QString binary();
 
@@ -39,8 +47,14 @@ private:
     void stop();
     QString configText() const;
 
+    struct TlsServer {
+        QString cert, key;
+        quint16 port = 0;
+    };
+
     QString m_root;
     QList<Redirect> m_redirects;
+    QList<TlsServer> m_tls;
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;

@@ -1,6 +1,9 @@
 // The one main of every test program: a QApplication on the offscreen platform, so
-// window tests, web views and event-loop tests run without a display.
+// window tests, web views and event-loop tests run without a display; settings in a
+// temporary folder.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +14,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Parcelwick");
+    // What a test keeps in the program's settings (trusted certificates) goes to a folder
+    // of this run, never to the settings of the user running the tests.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -24,10 +25,10 @@ void setTimeouts(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-sockaddr_in loopback(quint16 port) {
+sockaddr_in loopback(quint16 port, quint32 address = INADDR_LOOPBACK) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(address);
     a.sin_port = htons(port);
     return a;
 }
@@ -80,6 +81,16 @@ QByteArray TlsPeerConnection::readExactly(qint64 count) {
             break;
         got.append(buf, qint64(n));
     }
+    return got;
+}
+
+QByteArray TlsPeerConnection::readUntil(const QByteArray& marker) {
+    QByteArray got;
+    char c;
+    size_t n = 0;
+    while (!got.endsWith(marker) && SSL_read_ex(m_ssl, &c, 1, &n) == 1)
+        got.append(c);
+    ERR_clear_error();
     return got;
 }
 
@@ -169,13 +180,38 @@ TlsPeer::TlsPeer(const Options& options, QList<Script> scripts) : m_options(opti
     }
     ERR_clear_error();
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = loopback(0);
+    sockaddr_in addr = loopback(options.listenPort, options.listenAddress);
     socklen_t len = sizeof addr;
     if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listenFd, 16) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        ::listen(m_listenFd, 16) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        for (int fd : {m_listenFd, m_stopPipe[0], m_stopPipe[1], m_releasePipe[0], m_releasePipe[1]})
+            if (fd >= 0)
+                ::close(fd);
+        SSL_CTX_free(m_ctx);
         throw std::runtime_error("tls peer: cannot listen on loopback");
+    }
     m_port = ntohs(addr.sin_port);
     m_threads.append(std::make_shared<std::thread>([this] { acceptLoop(); }));
+}
+
+std::unique_ptr<TlsPeer> TlsPeer::onDefaultHttpsPort(Options options, QList<Script> scripts) {
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<quint32> pick(1, 254);
+    options.listenPort = 443;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        options.listenAddress = (127u << 24) | (pick(random) << 16) | (pick(random) << 8) | pick(random);
+        try {
+            return std::make_unique<TlsPeer>(options, scripts);
+        } catch (const std::runtime_error&) {
+            // Taken by another run: try another address.
+        }
+    }
+    throw std::runtime_error("tls peer: no loopback address with a free port 443");
+}
+
+QString TlsPeer::host() const {
+    const quint32 a = m_options.listenAddress;
+    return QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 0xff).arg((a >> 8) & 0xff).arg(a & 0xff);
 }
 
 TlsPeer::~TlsPeer() {

@@ -29,6 +29,8 @@ public:
     QString serverName() const; // what the client sent as SNI
     void send(const QByteArray& bytes);
     QByteArray readExactly(qint64 count);
+    // Reads until the bytes end with marker (a request's "\r\n\r\n"), or the end.
+    QByteArray readUntil(const QByteArray& marker);
     // Reads until close_notify or the end of the connection.
     QByteArray readToEnd();
     bool closeNotifyReceived() const { return m_closeNotify; }
@@ -62,16 +64,23 @@ public:
         QString cert, key;
         int maxVersion = 0; // e.g. TLS1_2_VERSION; 0 = the library's best
         int minVersion = 0; // below TLS 1.2 also lowers the security level
+        quint32 listenAddress = 0x7f000001; // 127.0.0.1
+        quint16 listenPort = 0;             // 0: chosen by the system
     };
     using Script = std::function<void(TlsPeerConnection&)>;
 
     TlsPeer(const Options& options, QList<Script> scripts);
     ~TlsPeer();
+    // The same on port 443 (the default HTTPS port, which needs root, as CI has) of a
+    // loopback address other than 127.0.0.1, picked at random so that test runs side by
+    // side do not meet: for what a client does differently on the default port.
+    static std::unique_ptr<TlsPeer> onDefaultHttpsPort(Options options, QList<Script> scripts);
     TlsPeer(const TlsPeer&) = delete;
     TlsPeer& operator=(const TlsPeer&) = delete;
 
     quint16 port() const { return m_port; }
     QString portText() const { return QString::number(m_port); }
+    QString host() const; // the dotted address it listens on
     // Plays the next script on a connection to 127.0.0.1:port.
     void connectTo(quint16 port);
     // Ends every stall, present and future.
