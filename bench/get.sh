@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Download throughput: "parcelwick-cli get URL -o /dev/null" against "curl -s -o /dev/null
 # URL" on the same 1 GiB file served by nginx on loopback, in the same run: median
-# throughput and median CPU seconds (user + sys) of each, and their ratios.
+# throughput and median CPU seconds (user + sys) of each, and their ratios. With TLS=1
+# the same over HTTPS (TLS 1.3, TLS_AES_256_GCM_SHA384 for every client, the server's
+# certificate verified by every client through --cacert).
 #
 # usage: bench/get.sh [PARCELWICK-CLI]
 #   PARCELWICK-CLI  the program (default: build/release/bin, else build/normal/bin)
@@ -10,6 +12,7 @@
 #   SCRATCH=DIR     where the file and nginx's files go (default ${TMPDIR:-/tmp})
 #   BASELINE=CLI    another parcelwick-cli (an earlier build) measured in the same run,
 #                   to see what a change costs on a machine whose load varies
+#   TLS=1           over HTTPS
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -34,8 +37,19 @@ echo "making a $size_mib MiB file of random bytes in $work"
 head -c "$bytes" /dev/urandom >"$work/www/big.bin"
 cat "$work/www/big.bin" >/dev/null  # into the page cache: nginx serves it from memory
 
-start_nginx "$work"
-url=http://127.0.0.1:$port/big.bin
+tls_args=()
+if [[ ${TLS:-0} == 1 ]]; then
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
+        -out "$work/cert.pem" -subj /CN=localhost -addext subjectAltName=DNS:localhost -days 2 2>/dev/null
+    start_nginx "$work" "$work/cert.pem" "$work/key.pem"
+    url=https://localhost:$tls_port/big.bin
+    tls_args=(--cacert "$work/cert.pem")
+    curl_tls_args=("${tls_args[@]}" --tls13-ciphers TLS_AES_256_GCM_SHA384)
+else
+    start_nginx "$work"
+    url=http://127.0.0.1:$port/big.bin
+    curl_tls_args=()
+fi
 
 now_ns() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
@@ -44,9 +58,9 @@ run_tool() {  # tool -> "wall_ns cpu_s"
     local t0 t1
     t0=$(now_ns)
     case $1 in
-    cli) /usr/bin/time -f "%U %S" -o "$work/cpu" "$cli" get "$url" -o /dev/null 2>/dev/null ;;
-    base) /usr/bin/time -f "%U %S" -o "$work/cpu" "$BASELINE" get "$url" -o /dev/null 2>/dev/null ;;
-    *) /usr/bin/time -f "%U %S" -o "$work/cpu" curl -s -o /dev/null "$url" ;;
+    cli) /usr/bin/time -f "%U %S" -o "$work/cpu" "$cli" get "$url" -o /dev/null "${tls_args[@]}" 2>/dev/null ;;
+    base) /usr/bin/time -f "%U %S" -o "$work/cpu" "$BASELINE" get "$url" -o /dev/null "${tls_args[@]}" 2>/dev/null ;;
+    *) /usr/bin/time -f "%U %S" -o "$work/cpu" curl -s -o /dev/null "${curl_tls_args[@]}" "$url" ;;
     esac
     t1=$(now_ns)
     echo "$((t1 - t0)) $(awk '{print $1 + $2}' "$work/cpu")"
@@ -72,7 +86,7 @@ gib=$(awk -v b="$bytes" 'BEGIN {print b / 1073741824}')
 spread() { tr ' ' '\n' | grep . | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%s-%s", lo, hi}'; }
 declare -A m_gbs=() m_cpu=()
 echo
-echo "median of $runs runs, $size_mib MiB over loopback from nginx (range of the runs in brackets):"
+echo "median of $runs runs, $size_mib MiB over loopback from nginx ($url; range of the runs in brackets):"
 for tool in "${tools[@]}"; do
     m_gbs[$tool]=$(tr ' ' '\n' <<<"${gbs_of[$tool]}" | grep . | median)
     m_cpu[$tool]=$(tr ' ' '\n' <<<"${cpu_of[$tool]}" | grep . | median)

@@ -1,14 +1,21 @@
-# Sourced by the benchmark scripts. start_nginx WORK: nginx serving WORK/www on a free
-# loopback port, its configuration, pid, temporary and log files in WORK, one process in
-# the background of this script; sets $port and $nginx_pid and waits (bounded) until
-# the port answers. stop_nginx: ends it.
+# Sourced by the benchmark scripts. start_nginx WORK [CERT KEY]: nginx serving WORK/www on
+# a free loopback port, its configuration, pid, temporary and log files in WORK, one
+# process in the background of this script; sets $port and $nginx_pid and waits
+# (bounded) until the port answers. Given a certificate and its key (PEM), it also
+# serves HTTPS on $tls_port: TLS 1.3 with TLS_AES_256_GCM_SHA384 alone, so that every
+# client measured speaks the same cipher. stop_nginx: ends it.
 start_nginx() {
-    local work=$1 nginx user_line=
+    local work=$1 cert=${2:-} key=${3:-} nginx user_line= tls_server=
     nginx=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
     [[ -n $nginx ]] || { echo "nginx is needed (scripts/setup installs nginx-light)" >&2; exit 2; }
     # A free loopback port: the system picks one, nginx takes it a moment later.
     port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     [[ $(id -u) -eq 0 ]] && user_line="user root;"
+    if [[ -n $cert ]]; then
+        tls_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        tls_server="server { listen 127.0.0.1:$tls_port ssl; ssl_certificate $cert; ssl_certificate_key $key;
+    ssl_protocols TLSv1.3; ssl_conf_command Ciphersuites TLS_AES_256_GCM_SHA384; root $work/www; }"
+    fi
     cat >"$work/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -27,6 +34,7 @@ http {
   default_type application/octet-stream;
   sendfile on;
   server { listen 127.0.0.1:$port; root $work/www; }
+  $tls_server
 }
 CONF
     "$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &

@@ -26,10 +26,10 @@ const char Usage[] =
     "\n"
     "  --passive    the client opens the data connection (EPSV, else PASV): through NAT\n"
     "  --timeout S  seconds without progress before a step is given up (default 30)\n"
-    "  --ftps=off|try|require\n"
-    "               FTP over TLS (AUTH TLS, then PBSZ 0 and PROT P): off (the default) sends\n"
-    "               everything in plain text; try uses TLS when the server offers it and\n"
-    "               says so when it does not; require fails unless the server speaks TLS\n"
+    "  --ftps MODE  FTP over TLS (AUTH TLS, then PBSZ 0 and PROT P), MODE off, try or require:\n"
+    "               off (the default) sends everything in plain text; try uses TLS when the\n"
+    "               server offers it and says so when it does not; require fails unless the\n"
+    "               server speaks TLS\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 when the server confirmed the stored file (226 or 250), 1 when the\n"
@@ -58,7 +58,7 @@ int runPut(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption passiveOption("passive");
     const QCommandLineOption timeoutOption("timeout", "", "S", "30");
-    const QCommandLineOption ftpsOption("ftps", "", "off|try|require", "off");
+    const QCommandLineOption ftpsOption("ftps", "", "MODE", "off");
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
     const CliTlsOptions tls;
     parser.addOption(passiveOption);

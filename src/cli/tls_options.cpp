@@ -11,24 +11,28 @@ void CliTlsOptions::addTo(QCommandLineParser& parser) const { parser.addOptions(
 
 std::optional<int> CliTlsOptions::apply(const QCommandLineParser& parser, const QString& command,
                                         const QString& usage) const {
-    TlsConfiguration& tls = TlsConfiguration::Shared();
+    QStringList fingerprints;
     for (const QString& given : parser.values(m_fingerprint)) {
         // openssl prints "sha256 Fingerprint=AB:CD:...": the line as it stands is taken too.
-        const QString fingerprint = given.mid(given.lastIndexOf('=') + 1);
-        // Given for this command, it holds for whatever server the command reaches.
-        if (!tls.Trust(QString(), fingerprint))
+        fingerprints << TTlsContext::NormalizeFingerprint(given.mid(given.lastIndexOf('=') + 1));
+        if (fingerprints.last().isEmpty())
             return CliUsageFailure(command, "--trust-fingerprint takes 64 hexadecimal digits, not \"" + given + '"',
                                    usage);
     }
     TTlsOptions options;
     options.caFile = parser.value(m_caFile);
     options.insecure = parser.isSet(m_insecure);
+    TlsConfiguration& tls = TlsConfiguration::Shared();
     try {
-        tls.SetOptions(options);
+        if (!options.caFile.isEmpty() || options.insecure)
+            tls.SetOptions(options);
     } catch (const ESocketException& e) {
         CliErr("parcelwick-cli " + command + ": " + e.text());
         return CliFailure;
     }
+    // Given for this command, a fingerprint holds for whatever server the command reaches.
+    for (const QString& fingerprint : std::as_const(fingerprints))
+        tls.Trust(QString(), fingerprint);
     if (options.insecure)
         CliErr("parcelwick-cli " + command +
                ": warning: --insecure: server certificates are not checked, so anyone on the way can read and "

@@ -385,6 +385,7 @@ private:
     qint64 tlsPull();
     int tlsFlush();
     void tlsTryToSend();
+    qint64 tlsSendDirect(const char* data, qint64 len);
     qint64 tlsReceive(void* buffer, qint64 size);
     qint64 tlsRcvdCount();
     // What the session holds for the reader; nothing when the kernel decides.

@@ -205,6 +205,15 @@ qint64 TAsyncSocket::Send(const void* data, qint64 len) {
     m_allSent = false;
     const char* p = static_cast<const char*>(data);
     const qint64 count = len;
+    QPointer<TAsyncSocket> alive(this);
+    const qintptr serial = m_handleSerial;
+    if (m_tls) {
+        const qint64 taken = tlsSendDirect(p, len);
+        if (!alive || serial != m_handleSerial || m_hSocket < 0)
+            return count;
+        p += taken;
+        len -= taken;
+    }
     while (len > 0) {
         if (m_queue.back()->full())
             m_queue.push_back(std::make_unique<TBuffer>(BufferSize));
@@ -212,8 +221,6 @@ qint64 TAsyncSocket::Send(const void* data, qint64 len) {
         p += n;
         len -= n;
     }
-    QPointer<TAsyncSocket> alive(this);
-    const qintptr serial = m_handleSerial;
     TryToSend();
     // OnDataSent must come from the event loop, never from inside Send.
     if (alive && m_allSent && m_hSocket >= 0 && serial == m_handleSerial)

@@ -245,18 +245,73 @@ void TAsyncSocket::tlsTryToSend() {
     setWriteWatched(false);
 }
 
+// Plaintext straight to OpenSSL a record at a time, as long as nothing waits before it
+// and the kernel takes the ciphertext: no copy through the send queue's small blocks.
+// Returns the count taken; the rest goes through the queue.
+qint64 TAsyncSocket::tlsSendDirect(const char* data, qint64 len) {
+    if (!m_tls->established() || !m_tls->pendingWrite().isEmpty())
+        return 0;
+    for (const auto& block : m_queue)
+        if (block->unread() > 0)
+            return 0;
+    QPointer<TAsyncSocket> alive(this);
+    const qintptr serial = m_handleSerial;
+    qint64 taken = 0;
+    while (taken < len) {
+        const qint64 n = std::min(RecordSize, len - taken);
+        const TlsChannel::Result r = m_tls->write(data + taken, n);
+        if (r == TlsChannel::Result::WantWrite) {
+            if (tlsFlush() == 0)
+                continue;
+            // OpenSSL holds the record, the kernel has no room: its retry goes through
+            // the queue's path, with a copy of the same bytes.
+            m_tls->pendingWrite() = QByteArray(data + taken, n);
+            return taken + n;
+        }
+        // A failure is met again, and reported, by the queue's path.
+        if (r != TlsChannel::Result::Done)
+            return taken;
+        taken += n;
+        if (!fire(OnSendData, n) || !alive || m_handleSerial != serial || !m_tls)
+            return taken;
+    }
+    return taken;
+}
+
 qint64 TAsyncSocket::tlsReceive(void* buffer, qint64 size) {
     ++m_recvCalls;
     if (!m_tls->established()) {
         m_lastError = m_tls->failed() ? m_tls->errorNumber() : WSAEWOULDBLOCK;
         return -1;
     }
+    // OpenSSL hands out one record (16 KiB at most) per read: a large buffer takes every
+    // record that is already here, so one call moves as much as a plain read does and the
+    // reader's work per byte (a write, an event) stays what it is for plain bytes.
+    char* out = static_cast<char*>(buffer);
+    qint64 total = 0;
     bool endShown = false;
     for (;;) {
         qint64 got = 0;
-        switch (m_tls->read(static_cast<char*>(buffer), size, got)) {
+        const TlsChannel::Result r = m_tls->read(out + total, size - total, got);
+        if (r == TlsChannel::Result::Done) {
+            total += got;
+            if (total >= size)
+                return total;
+            continue;
+        }
+        if (total > 0) {
+            if (r == TlsChannel::Result::WantRead && tlsPull() > 0)
+                continue;
+            // The end comes as an event after these bytes (a kernel's end is seen again).
+            if (r == TlsChannel::Result::Closed)
+                tlsNoteCloseNotify();
+            else if (r == TlsChannel::Result::Failed)
+                tlsConnectionFailed();
+            return total;
+        }
+        switch (r) {
         case TlsChannel::Result::Done:
-            return got;
+            break;
         case TlsChannel::Result::WantRead: {
             const qint64 pulled = tlsPull();
             if (pulled > 0 || (pulled == 0 && !endShown)) {

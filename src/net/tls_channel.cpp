@@ -93,6 +93,9 @@ TlsChannel::TlsChannel(std::shared_ptr<TTlsContext> context, const QString& serv
     }
     if (resume)
         SSL_set_session(m_ssl, resume);
+    // A write that must wait for room is retried with the same bytes from another buffer
+    // (the send queue's copy), which OpenSSL allows only when told.
+    SSL_set_mode(m_ssl, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_set_connect_state(m_ssl);
 }
 

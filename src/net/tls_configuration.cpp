@@ -7,7 +7,11 @@ TlsConfiguration& TlsConfiguration::Shared() {
     return configuration;
 }
 
-TlsConfiguration::TlsConfiguration() : m_context(TTlsContext::Create()) {}
+std::shared_ptr<TTlsContext> TlsConfiguration::Context() {
+    if (!m_context)
+        SetOptions(m_options);
+    return m_context;
+}
 
 void TlsConfiguration::SetOptions(const TTlsOptions& options) {
     std::shared_ptr<TTlsContext> context = TTlsContext::Create(options);
@@ -18,7 +22,7 @@ void TlsConfiguration::SetOptions(const TTlsOptions& options) {
 }
 
 bool TlsConfiguration::Trust(const QString& hostPort, const QString& sha256) {
-    if (!m_context->TrustFingerprint(hostPort, sha256))
+    if (!Context()->TrustFingerprint(hostPort, sha256))
         return false;
     m_trusted.append({hostPort, sha256});
     return true;
@@ -46,7 +50,7 @@ void TlsConfiguration::NoteRefusal(const TAsyncSocket& socket) {
 QList<TlsRefusal> TlsConfiguration::TakeRefusals() {
     QList<TlsRefusal> open;
     for (const TlsRefusal& r : std::as_const(m_refusals))
-        if (!m_context->IsFingerprintTrusted(r.hostPort, r.peer.sha256))
+        if (!Context()->IsFingerprintTrusted(r.hostPort, r.peer.sha256))
             open.append(r);
     m_refusals.clear();
     return open;
@@ -57,7 +61,7 @@ std::optional<TlsRefusal> TlsConfiguration::TakeRefusal(const QString& hostPort)
         if (m_refusals[i].hostPort != hostPort)
             continue;
         const TlsRefusal refusal = m_refusals.takeAt(i);
-        if (m_context->IsFingerprintTrusted(refusal.hostPort, refusal.peer.sha256))
+        if (Context()->IsFingerprintTrusted(refusal.hostPort, refusal.peer.sha256))
             return std::nullopt;
         return refusal;
     }
@@ -66,7 +70,7 @@ std::optional<TlsRefusal> TlsConfiguration::TakeRefusal(const QString& hostPort)
 
 void TlsConfiguration::Reset() {
     m_options = TTlsOptions();
-    m_context = TTlsContext::Create();
+    m_context.reset();
     m_trusted.clear();
     m_refusals.clear();
     onTrustedAlways = nullptr;

@@ -30,15 +30,14 @@ class TlsConfiguration {
 public:
     static TlsConfiguration& Shared();
 
-    TlsConfiguration();
-
     // Connections started from now on verify with these options; fingerprints trusted so
     // far stay trusted. Throws ESocketException when the CA file cannot be read, and
     // then nothing changes.
     void SetOptions(const TTlsOptions& options);
     const TTlsOptions& Options() const { return m_options; }
-    // The context of a connection starting now.
-    std::shared_ptr<TTlsContext> Context() const { return m_context; }
+    // The context of a connection starting now. Made on first use: loading the system's
+    // CA store costs a noticeable moment, which a process that never speaks TLS saves.
+    std::shared_ptr<TTlsContext> Context();
 
     // Trusts the certificate with this fingerprint at hostPort (empty: at any server) for
     // the life of the process. False for a malformed fingerprint.
@@ -60,7 +59,7 @@ public:
 
 private:
     TTlsOptions m_options;
-    std::shared_ptr<TTlsContext> m_context;
+    std::shared_ptr<TTlsContext> m_context; // null until first used
     QList<QPair<QString, QString>> m_trusted; // (host:port, fingerprint), for a new context
     QList<TlsRefusal> m_refusals;
 };

@@ -1,5 +1,7 @@
 #include "support/scripted_prompt.h"
 
+#include "support/event_wait.h"
+
 QStringList ScriptedPrompt::messages() const {
     QStringList texts;
     for (const Shown& s : m_shown)
@@ -42,6 +44,8 @@ QString ScriptedPrompt::chooseDirectory(const QString& title, const QString& sta
 
 CertificateAnswer ScriptedPrompt::trustCertificate(const CertificateQuestion& question) {
     m_shown.append({Kind::Certificate, CertificateQuestionText(question), {}, question});
+    if (m_certificateThinkingMs > 0)
+        runLoopFor(m_certificateThinkingMs);
     return m_certificates.isEmpty() ? CertificateAnswer::No : m_certificates.dequeue();
 }
 

@@ -27,6 +27,9 @@ public:
     void answerSaveFile(const QString& path) { m_saveFiles.enqueue(path); }
     void answerDirectory(const QString& path) { m_directories.enqueue(path); }
     void answerCertificate(CertificateAnswer answer) { m_certificates.enqueue(answer); }
+    // A certificate question then keeps the event loop running this long before it is
+    // answered, as a modal dialog does while the user reads it.
+    void setCertificateThinkingMs(int ms) { m_certificateThinkingMs = ms; }
 
     const QList<Shown>& shown() const { return m_shown; }
     // Texts of the message boxes (information and error) in the order shown.
@@ -54,6 +57,7 @@ private:
     QQueue<QString> m_saveFiles;
     QQueue<QString> m_directories;
     QQueue<CertificateAnswer> m_certificates;
+    int m_certificateThinkingMs = 0;
     QList<Shown> m_shown;
     QList<QUrl> m_urls;
     int m_busyDepth = 0;
