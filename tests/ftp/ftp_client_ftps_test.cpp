@@ -11,11 +11,11 @@
 #include "net/tls_trust_question.h"
 #include "support/event_wait.h"
 #include "support/scripted_prompt.h"
+#include "support/test_bytes.h"
 #include "support/tls_certificates.h"
 #include "support/tls_peer.h"
 #include "support/vsftpd_server.h"
 
-#include <QFile>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -63,8 +63,7 @@ protected:
         return h;
     }
     static QByteArray stored(const QString& dir, const QString& name) {
-        QFile f(roots->filePath(dir + '/' + name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+        return ReadFileBytes(roots->filePath(dir + '/' + name));
     }
 
     static inline QTemporaryDir* roots = nullptr;
@@ -222,6 +221,19 @@ void answer(TlsPeerConnection& s, const QByteArray& reply) {
 }
 
 TEST(FtpsScripted, HandshakeAndProtectionFaultsEndTheLoginAsTheyShould) {
+    const TlsPeer::Script stallInHandshake = [](TlsPeerConnection& s) {
+        greetAndAuth(s);
+        s.rawReadSome();
+        s.stall();
+    };
+    const TlsPeer::Script refuseProt = [](TlsPeerConnection& s) {
+        greetAndAuth(s);
+        if (!s.handshake())
+            return;
+        for (const QByteArray reply : {"331 pw\r\n", "230 in\r\n", "200 PBSZ=0\r\n", "536 not today\r\n"})
+            answer(s, reply);
+        s.readToEnd();
+    };
     const struct {
         const char* name;
         TFtpTlsMode mode;
@@ -232,20 +244,10 @@ TEST(FtpsScripted, HandshakeAndProtectionFaultsEndTheLoginAsTheyShould) {
         QString errorMessage;  // "*" at the end: only its beginning; %1 the port
         QString shown;         // a line that must be shown
     } rows[] = {
-        {"the handshake stalls: the time limit ends it", ftpTlsRequired,
-         [](TlsPeerConnection& s) {
-             greetAndAuth(s);
-             s.rawReadSome();
-             s.stall();
-         },
-         false, false, 426, "426 Timeout", "> AUTH TLS"},
-        {"the handshake stalls: Abort ends it", ftpTlsRequired,
-         [](TlsPeerConnection& s) {
-             greetAndAuth(s);
-             s.rawReadSome();
-             s.stall();
-         },
-         true, false, 234, "426 Operation aborted.", "< 234 go ahead"},
+        {"the handshake stalls: the time limit ends it", ftpTlsRequired, stallInHandshake, false, false, 426,
+         "426 Timeout", "> AUTH TLS"},
+        {"the handshake stalls: Abort ends it", ftpTlsRequired, stallInHandshake, true, false, 234,
+         "426 Operation aborted.", "< 234 go ahead"},
         {"the handshake fails", ftpTlsWhenOffered,
          [](TlsPeerConnection& s) {
              greetAndAuth(s);
@@ -253,30 +255,10 @@ TEST(FtpsScripted, HandshakeAndProtectionFaultsEndTheLoginAsTheyShould) {
              s.rawSend("500 what is this?\r\n");
          },
          false, false, 500, "500 TLS handshake with localhost:%1 failed: *", "! TLS handshake with localhost:%1 failed: *"},
-        {"PROT P refused, TLS when offered: data in plain text", ftpTlsWhenOffered,
-         [](TlsPeerConnection& s) {
-             greetAndAuth(s);
-             if (!s.handshake())
-                 return;
-             answer(s, "331 pw\r\n");
-             answer(s, "230 in\r\n");
-             answer(s, "200 PBSZ=0\r\n");
-             answer(s, "536 not today\r\n");
-             s.readToEnd();
-         },
-         false, true, 536, "", "! PROT P refused: the data connections go in plain text"},
-        {"PROT P refused, TLS required", ftpTlsRequired,
-         [](TlsPeerConnection& s) {
-             greetAndAuth(s);
-             if (!s.handshake())
-                 return;
-             answer(s, "331 pw\r\n");
-             answer(s, "230 in\r\n");
-             answer(s, "200 PBSZ=0\r\n");
-             answer(s, "536 not today\r\n");
-             s.readToEnd();
-         },
-         false, false, 536, "536 not today", "! PROT P refused, and TLS is required"},
+        {"PROT P refused, TLS when offered: data in plain text", ftpTlsWhenOffered, refuseProt, false, true, 536, "",
+         "! PROT P refused: the data connections go in plain text"},
+        {"PROT P refused, TLS required", ftpTlsRequired, refuseProt, false, false, 536, "536 not today",
+         "! PROT P refused, and TLS is required"},
     };
     useTestCa();
     for (const auto& row : rows) {
