@@ -50,7 +50,8 @@ int RunPwq(const QStringList& args) {
 
     const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
-    if (!SplitForScatter(request, uploads, parser.isSet(options.quiet)))
+    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, parser.isSet(options.quiet));
+    if (!fileCrc)
         return CliFailure;
 
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
@@ -61,7 +62,7 @@ int RunPwq(const QStringList& args) {
         sites.addRow(cells);
     }
     AssignSitesInTurn(uploads, sites, prompt);
-    return WriteScatterManifest(parser, options, request, uploads) ? CliSuccess : CliFailure;
+    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
 }
 
 const CliCommandRegistration registration({"pwq", "split a file and write its manifest (.pwq)", Usage, RunPwq, true});

@@ -108,7 +108,8 @@ int RunSend(const QStringList& args) {
     const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
     const bool quiet = parser.isSet(options.quiet);
-    if (!SplitForScatter(request, uploads, quiet))
+    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, quiet);
+    if (!fileCrc)
         return CliFailure;
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
     AssignSitesInTurn(uploads, sites, prompt);
@@ -153,7 +154,7 @@ int RunSend(const QStringList& args) {
         CliErr("No manifest written: not every part is stored.");
         return CliFailure;
     }
-    return WriteScatterManifest(parser, options, request, uploads) ? CliSuccess : CliFailure;
+    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
 }
 
 const CliCommandRegistration registration(

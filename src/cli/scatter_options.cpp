@@ -37,22 +37,22 @@ SplitRequest ScatterSplitRequest(const QCommandLineParser& parser, const Scatter
     return request;
 }
 
-bool SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet) {
+std::optional<uint32_t> SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet) {
     try {
         ProgressLine progress("split " + QFileInfo(request.sourcePath).fileName(), -1, quiet);
-        SplitFile(request, uploads, SplitProgressOn(progress, request.parts));
+        return SplitFile(request, uploads, SplitProgressOn(progress, request.parts));
     } catch (const UserError& e) {
         CliErr(e.text());
-        return false;
+        return std::nullopt;
     }
-    return true;
 }
 
 bool WriteScatterManifest(const QCommandLineParser& parser, const ScatterOptions& options,
-                          const SplitRequest& request, const TextTable& uploads) {
+                          const SplitRequest& request, uint32_t fileCrc, const TextTable& uploads) {
     ManifestLines mempwq;
-    MakeManifestLines({request.sourcePath, request.parts, parser.value(options.user), parser.value(options.comment)},
-                      uploads, mempwq);
+    MakeManifestLines(
+        {request.sourcePath, request.parts, parser.value(options.user), parser.value(options.comment), fileCrc},
+        uploads, mempwq);
     QString error;
     if (!WriteManifestFile(mempwq.lines(), parser.value(options.output), error)) {
         CliErr(error);

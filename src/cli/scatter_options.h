@@ -34,11 +34,12 @@ std::optional<int> CheckScatterOptions(const QCommandLineParser& parser, const S
 // The split the options ask for, of the one positional argument.
 SplitRequest ScatterSplitRequest(const QCommandLineParser& parser, const ScatterOptions& options);
 
-// Splits into the upload table with a progress line; false, the reason shown, when the
-// split was refused or failed.
-bool SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet);
+// Splits into the upload table with a progress line; the whole source's CRC, or nothing
+// (the reason shown) when the split was refused or failed.
+std::optional<uint32_t> SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet);
 
-// Makes the manifest of the upload table, writes it where -o says and prints its path;
-// false, the reason shown, when it cannot be written.
+// Makes the manifest of the upload table with the source's CRC from the split (the
+// source is not read again), writes it where -o says and prints its path; false, the
+// reason shown, when it cannot be written.
 bool WriteScatterManifest(const QCommandLineParser& parser, const ScatterOptions& options,
-                          const SplitRequest& request, const TextTable& uploads);
+                          const SplitRequest& request, uint32_t fileCrc, const TextTable& uploads);
