@@ -91,11 +91,9 @@ void UploadDriver::sendRow(int row, const UploadSettings& settings) {
 // up in a minute. The waits between attempts grow, and Abort ends a wait at once.
 void UploadDriver::connectWithRetries(const UploadSettings& settings) {
     int attempt = 0;
-    int wait = settings.firstRetryWaitMs;
     while (!m_client.Connected() && !m_aborted) {
         if (attempt > 0) {
-            waitBeforeRetry(wait);
-            wait = qMin(qMax(1, wait) * 2, qMax(settings.longestRetryWaitMs, settings.firstRetryWaitMs));
+            waitBeforeRetry(RetryWaitMs(attempt, settings));
             if (m_aborted)
                 break;
         }

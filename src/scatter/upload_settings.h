@@ -11,3 +11,7 @@ struct UploadSettings {
     int firstRetryWaitMs = 1000;
     int longestRetryWaitMs = 30000;
 };
+
+// The wait before the next connection attempt after `failures` failed ones (from 1):
+// the first wait, doubled for every further failure, never beyond the longest wait.
+int RetryWaitMs(int failures, const UploadSettings& settings);

@@ -2,6 +2,7 @@
 // Progress column shows, what a log line may show of a password.
 #include "scatter/ftp_site_address.h"
 #include "scatter/password_mask.h"
+#include "scatter/upload_settings.h"
 #include "scatter/upload_table.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,20 @@ TEST(UploadPercent, TruncatedAndExactForAnySize) {
     };
     for (const Row& row : rows)
         EXPECT_EQ(UploadPercent(row.sent, row.size), row.shown) << row.sent << " of " << row.size;
+}
+
+TEST(RetryWait, DoublesFromOneSecondToThirtyAndStaysThere) {
+    const UploadSettings classic;
+    const int expected[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
+    for (int failures = 1; failures <= 7; ++failures)
+        EXPECT_EQ(RetryWaitMs(failures, classic), expected[failures - 1]) << failures;
+    EXPECT_EQ(RetryWaitMs(1000000, classic), 30000) << "a day of failures, still 30 s";
+    UploadSettings odd;
+    odd.firstRetryWaitMs = 0;
+    odd.longestRetryWaitMs = 5;
+    EXPECT_EQ(RetryWaitMs(1, odd), 0);
+    EXPECT_EQ(RetryWaitMs(2, odd), 2) << "a first wait of 0 still grows";
+    EXPECT_EQ(RetryWaitMs(9, odd), 5);
 }
 
 TEST(PasswordMask, NoLineShowsThePassword) {
