@@ -69,8 +69,6 @@ public:
     TextLog* httpLog() const { return m_httpLog; }
     // The gather engine behind page 1: the live downloads and the stall timer.
     GatherEngine* gather() const { return m_gather.get(); }
-    // The upload run behind page 4's Send File, on Ftpc1.
-    UploadDriver* upload() const { return m_upload.get(); }
     ManifestLines mempwq;  // lines of the current manifest, written or read
 
     // Help context of a control: 2 for the controls the Options section of the help

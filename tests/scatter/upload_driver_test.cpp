@@ -211,14 +211,14 @@ TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
     // "Do Not Upload": not even connected to (the scripted server would take only one).
     addPart("b.bin", SeededBytes(700, 2), "127.0.0.1:9", "100%", "--");
     addPart("c.bin", QByteArray(), siteOf(third));
-    bool sendEnabledDuringRun = true;
+    bool eventsInsideTheRun = true;
     QList<bool> running;
     m_driver.onRunning = [&](bool r) { running << r; };
-    m_client.OnStateChange = [&](TCustomFtpClient*) { sendEnabledDuringRun &= m_driver.running(); };
+    m_client.OnStateChange = [&](TCustomFtpClient*) { eventsInsideTheRun &= m_driver.running(); };
 
     EXPECT_TRUE(m_driver.Send());
     EXPECT_EQ(running, (QList<bool>{true, false}));
-    EXPECT_TRUE(sendEnabledDuringRun) << "every client event came while the run was in progress";
+    EXPECT_TRUE(eventsInsideTheRun) << "every client event came while the run was in progress";
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
     EXPECT_EQ(m_table.rowCells(1).mid(7), (QStringList{"100%", "--"}));
     EXPECT_EQ(m_table.rowCells(2).mid(7), (QStringList{"100%", "226"})) << "an empty part is sent, and shows 100%";
