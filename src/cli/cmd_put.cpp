@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/progress_line.h"
 #include "ftp/ftp_client.h"
+#include "scatter/password_mask.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -32,16 +33,6 @@ int usageError(const QString& text) { return CliUsageFailure("put", text, Usage)
 int fail(const QString& reason) {
     CliErr("parcelwick-cli put: " + reason);
     return 1;
-}
-
-// The password never reaches the terminal or a log: not in the PASS line, nor if a
-// server should echo it.
-QString masked(QString line, const QString& password) {
-    if (line.startsWith(QLatin1String("> PASS ")))
-        return QStringLiteral("> PASS ****");
-    if (password.size() >= 6)
-        line.replace(password, QStringLiteral("****"));
-    return line;
 }
 
 int runPut(const QStringList& args) {
@@ -91,7 +82,7 @@ int runPut(const QStringList& args) {
     ProgressLine progress("put " + local.fileName(), local.size(), parser.isSet(quiet));
     client.OnDisplay = [&](TCustomFtpClient*, QString& line) {
         progress.finish();
-        CliErr(masked(line, password));
+        CliErr(MaskPassword(line, password));
     };
     client.OnProgress = [&](TCustomFtpClient*, qint64 count, bool&) { progress.update(count); };
 
