@@ -18,87 +18,35 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/find_cli.sh"
+source "$here/vsftpd_loopback.sh"
 find_cli "$here" "${1:-}"
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-340}
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed for the CPU figures" >&2; exit 2; }
-vsftpd=$(command -v vsftpd || ls /usr/sbin/vsftpd 2>/dev/null || true)
-[[ -n $vsftpd ]] || { echo "vsftpd is needed (scripts/setup installs it)" >&2; exit 2; }
-[[ -e /lib/x86_64-linux-gnu/security/pam_pwdfile.so ]] || { echo "libpam-pwdfile is needed (scripts/setup)" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl is needed as the yardstick" >&2; exit 2; }
-[[ $(id -u) -eq 0 ]] || { echo "vsftpd needs root" >&2; exit 2; }
 
 work=$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/pw-bench-put.XXXXXX")
-pam=parcelwick-bench-$$
-vsftpd_pid=
 cleanup() {
-    [[ -n $vsftpd_pid ]] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
-    rm -f "/etc/pam.d/$pam"
+    stop_vsftpd
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-mkdir -p "$work/root" "$work/users" "$work/empty"
 bytes=$((size_mib * 1024 * 1024))
 echo "making a $size_mib MiB file of random bytes in $work"
 head -c "$bytes" /dev/urandom >"$work/big.bin"
 cat "$work/big.bin" >/dev/null  # into the page cache
 
-password=bench-$$
-echo "bench:$(python3 -c 'import crypt,sys; print(crypt.crypt(sys.argv[1], crypt.mksalt(crypt.METHOD_SHA512)))' "$password" 2>/dev/null)" >"$work/passwd"
-printf 'auth required pam_pwdfile.so nodelay pwdfile=%s/passwd\naccount required pam_permit.so\n' "$work" >"/etc/pam.d/$pam"
-echo "local_root=$work/root" >"$work/users/bench"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-tls_conf=
 cli_tls=()
 curl_tls=()
-host=127.0.0.1
 if [[ ${FTPS:-0} == 1 ]]; then
-    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
-        -out "$work/cert.pem" -subj /CN=localhost -addext subjectAltName=DNS:localhost -days 2 2>/dev/null
-    tls_conf="ssl_enable=YES
-rsa_cert_file=$work/cert.pem
-rsa_private_key_file=$work/key.pem
-ssl_ciphers=HIGH
-force_local_logins_ssl=YES
-force_local_data_ssl=YES
-require_ssl_reuse=YES
-strict_ssl_read_eof=YES"
-    host=localhost
+    start_vsftpd "$work" tls
     cli_tls=(--ftps=require --cacert "$work/cert.pem")
     curl_tls=(--ssl-reqd --cacert "$work/cert.pem")
+else
+    start_vsftpd "$work"
 fi
-cat >"$work/vsftpd.conf" <<CONF
-listen=YES
-listen_ipv6=NO
-background=NO
-listen_address=127.0.0.1
-listen_port=$port
-anonymous_enable=NO
-local_enable=YES
-write_enable=YES
-guest_enable=YES
-guest_username=$(id -un)
-virtual_use_local_privs=YES
-user_config_dir=$work/users
-pam_service_name=$pam
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-pasv_enable=YES
-pasv_address=127.0.0.1
-port_enable=YES
-xferlog_enable=NO
-$tls_conf
-CONF
-"$vsftpd" "$work/vsftpd.conf" &
-vsftpd_pid=$!
-url=ftp://bench:$password@$host:$port/up.bin
-for ((i = 0; i < 100; i++)); do
-    curl -s -o /dev/null "${curl_tls[@]}" "ftp://bench:$password@$host:$port/" && break
-    sleep 0.1
-done
+url=ftp://bench:$ftp_password@$ftp_host:$ftp_port/up.bin
 
 now_ns() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }

@@ -12,6 +12,7 @@
 #include "gather/download_table.h"
 #include "gather/gather_engine.h"
 #include "scatter/site_list_table.h"
+#include "scatter/upload_driver.h"
 #include "scatter/upload_table.h"
 
 #include <QCheckBox>
@@ -68,6 +69,7 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     m_httpLog = new TextLog(this);
 
     buildGather();
+    buildUpload();
     OpenDialog1 = {};
     SaveDialogftplist = {};
 
@@ -126,7 +128,7 @@ TForm1::~TForm1() { qApp->removeEventFilter(this); }
 void TForm1::FormCreate() {
     m_commandLineFlag = false;
     m_gather->setStopFlag(false);
-    m_ftpAborted = false;
+    m_upload->setAborted(false);
     m_helpFile = ShippedFilePath(m_programFolder, HelpPageName);
     dedir->setText(DefaultSavePath());
     PageControl1->setCurrentIndex(0);
@@ -196,7 +198,8 @@ void TForm1::connectHandlers() {
         {btnLoadpwq, &TForm1::btnLoadpwqClick}, {dedirBrowse, &TForm1::dedirBrowseClick},
         {Button1, &TForm1::Button1Click},       {btnSplit, &TForm1::btnSplitClick},
         {Button8, &TForm1::btnNext2Click},      {btnNext2, &TForm1::btnNext2Click},
-        {btnAbortFTP, &TForm1::btnAbortFTPClick}, {btnHelp, &TForm1::btnHelpClick},
+        {Button2, &TForm1::Button2Click},       {btnAbortFTP, &TForm1::btnAbortFTPClick},
+        {btnHelp, &TForm1::btnHelpClick},
         {btnBuyNow, &TForm1::btnBuyNowClick},
         {btnAddFTPInfo, &TForm1::btnAddFTPInfoClick}, {btnSaveftplist, &TForm1::btnSaveftplistClick},
         {btnloadftplist, &TForm1::btnloadftplistClick}, {btnMain, &TForm1::btnMainClick},
@@ -227,11 +230,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TForm1::FormClose() { btnAbortFTPClick(); }
-
-void TForm1::btnAbortFTPClick() {
-    m_ftpAborted = true;
-    // Aborting the FTP client Ftpc1 belongs here as well, once the upload side has it.
+// An upload run stops ("FTP-Aborted") and the live downloads end before the window goes.
+void TForm1::FormClose() {
+    btnAbortFTPClick();
+    m_gather->Abort();
 }
 
 void TForm1::btnNext2Click() {

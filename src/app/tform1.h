@@ -2,6 +2,7 @@
 
 #include "common/manifest_format.h"
 #include "common/user_prompt.h"
+#include "ftp/ftp_types.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -27,9 +28,11 @@ class QTreeView;
 class QWebEngineView;
 class GatherEngine;
 class TFormLargeFTP;
+class TFtpClient;
 class THttpClient;
 class TextLog;
 class TextTable;
+class UploadDriver;
 
 // pwUnit1: the main window. Its controls hold the user's inputs and its three tables
 // are the program's working data; every handler keeps the name of its control and
@@ -51,7 +54,7 @@ public:
     // State of the window, cleared at start-up.
     bool commandLineFlag() const { return m_commandLineFlag; }
     bool stopFlag() const;
-    bool ftpAborted() const { return m_ftpAborted; }
+    bool ftpAborted() const;
     // The help file and the address of the browser's start page, both shipped with the
     // program (installed in its data folder, or beside it in the build folder).
     const QString& helpFile() const { return m_helpFile; }
@@ -87,7 +90,6 @@ public:
     void sdlChange();
     void cbenableoptionsClick();
     void btnNext2Click();
-    void btnAbortFTPClick();
     void btnLoadpwqClick();
     void dedirBrowseClick();
     void Button1Click();
@@ -110,6 +112,13 @@ public:
     void DoNotUpLoad1Click();
     void btnMainClick();
     void btnwritepwqClick();
+    // Page 4: the upload run and the events of its FTP client.
+    void Button2Click();
+    void btnAbortFTPClick();
+    void Ftpc1RequestDone(TFtpRequest RqType, quint16 Error);
+    void Ftpc1Progress();
+    void Ftpc1StateChange();
+    void Ftpc1BgException();
     // Page 1: gathering.
     void btnldpwq2Click();
     void btnDownloadClick();
@@ -134,6 +143,7 @@ public:
     UserPrompt::FileDialog SaveDialogftplist;
     QTimer* StallTimer = nullptr;  // the gather engine's
     THttpClient* HttpClient1 = nullptr;
+    TFtpClient* Ftpc1 = nullptr;  // every upload's client
     QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     QMenu* PopupMenuFTP = nullptr;
@@ -215,6 +225,7 @@ public:
     LimitSpinBox* seto = nullptr;
     QLabel* Label13 = nullptr;
     LimitSpinBox* seda = nullptr;
+    QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
     // Beneath the tab control, never seen.
     QPushButton* btnReBuild = nullptr;
 
@@ -239,6 +250,7 @@ private:
     void rebuildSiteEntries();
     bool siteListEvent(QObject* watched, QEvent* event);
     void buildGather();
+    void buildUpload();
     void showSplitLabels(const QString& sourcePath);
 
     // The one place where a failure of a handler becomes a message: the text is shown
@@ -263,8 +275,8 @@ private:
     QString m_helpFile;
     QString m_manifestPath;
     bool m_commandLineFlag = false;
-    bool m_ftpAborted = false;
     std::unique_ptr<GatherEngine> m_gather;
+    std::unique_ptr<UploadDriver> m_upload;
     TextTable* m_downloadTable = nullptr;
     TextTable* m_siteList = nullptr;
     TextTable* m_uploadTable = nullptr;

@@ -232,4 +232,8 @@ void TForm1::buildPage6(QWidget* page) {
     for (QWidget* w : {static_cast<QWidget*>(Label12), static_cast<QWidget*>(seto),
                        static_cast<QWidget*>(Label13), static_cast<QWidget*>(seda)})
         w->setEnabled(false);
+    // Active transfers, the classic way, unless the user asks: a sender behind a home
+    // router or firewall cannot be connected to, so the client connects instead. Not
+    // locked by "Enable Options", which unlocks the download options only.
+    cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 152);
 }

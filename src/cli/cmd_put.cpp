@@ -5,6 +5,7 @@
 #include "cli/progress_line.h"
 #include "cli/tls_options.h"
 #include "ftp/ftp_client.h"
+#include "scatter/password_mask.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -43,17 +44,6 @@ int fail(const QString& reason) {
     return 1;
 }
 
-// The values of --ftps.
-std::optional<TFtpTlsMode> tlsModeNamed(const QString& name) {
-    if (name == QLatin1String("off"))
-        return ftpTlsOff;
-    if (name == QLatin1String("try"))
-        return ftpTlsWhenOffered;
-    if (name == QLatin1String("require"))
-        return ftpTlsRequired;
-    return std::nullopt;
-}
-
 int runPut(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption passiveOption("passive");
@@ -67,7 +57,7 @@ int runPut(const QStringList& args) {
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "put", Usage, args, {2, 2}, &quiet))
         return *exit;
-    const std::optional<TFtpTlsMode> tlsMode = tlsModeNamed(parser.value(ftpsOption));
+    const std::optional<TFtpTlsMode> tlsMode = FtpTlsModeNamed(parser.value(ftpsOption));
     if (!tlsMode)
         return usageError("--ftps takes off, try or require");
     if (const auto exit = tls.apply(parser, "put", Usage))
@@ -111,7 +101,7 @@ int runPut(const QStringList& args) {
     ProgressLine progress("put " + local.fileName(), local.size(), parser.isSet(quiet));
     client.OnDisplay = [&](TCustomFtpClient*, QString& line) {
         progress.finish();
-        CliErr(line);
+        CliErr(MaskPassword(line, password));
     };
     client.OnProgress = [&](TCustomFtpClient*, qint64 count, bool&) { progress.update(count); };
 

@@ -3,18 +3,11 @@
 #include "cli/cli_command.h"
 #include "cli/cli_prompt.h"
 #include "cli/command_line.h"
-#include "cli/split_progress.h"
-#include "common/manifest_format.h"
-#include "common/save_path.h"
+#include "cli/scatter_options.h"
 #include "common/text_table.h"
-#include "common/user_error.h"
 #include "scatter/assignment.h"
-#include "scatter/manifest_writer.h"
-#include "scatter/site_list.h"
 #include "scatter/site_list_table.h"
 #include "scatter/upload_table.h"
-
-#include <QFileInfo>
 
 namespace {
 
@@ -45,44 +38,21 @@ const char Usage[] =
 int RunPwq(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption site("site", "", "URL");
-    const QCommandLineOption parts("parts", "", "N", "3");
-    const QCommandLineOption name("name", "", "BASE");
-    const QCommandLineOption ext("ext", "", "EXT", "bin");
-    const QCommandLineOption savePath("save-path", "", "DIR");
-    const QCommandLineOption user("user", "", "TEXT");
-    const QCommandLineOption comment("comment", "", "TEXT");
-    const QCommandLineOption output(QStringList{"o", "output"}, "", "OUT");
-    const QCommandLineOption quiet(QStringList{"q", "quiet"});
-    parser.addOptions({site, parts, name, ext, savePath, user, comment, output});
-    if (const auto exit = ParseCommandArguments(parser, "pwq", Usage, args, {1, 1}, &quiet))
+    const ScatterOptions options;
+    parser.addOption(site);
+    options.addTo(parser);
+    if (const auto exit = ParseCommandArguments(parser, "pwq", Usage, args, {1, 1}, &options.quiet))
         return *exit;
-    bool partsOk = false;
-    const int partCount = parser.value(parts).toInt(&partsOk);
     if (!parser.isSet(site))
         return CliUsageFailure("pwq", "no --site given", Usage);
-    if (!parser.isSet(output))
-        return CliUsageFailure("pwq", "no -o given", Usage);
-    if (!partsOk)
-        return CliUsageFailure("pwq", "--parts needs a whole number", Usage);
-    const QString source = parser.positionalArguments().first();
+    if (const auto exit = CheckScatterOptions(parser, options, "pwq", Usage))
+        return *exit;
 
-    SplitRequest request;
-    request.sourcePath = source;
-    request.parts = partCount;
-    request.baseName = parser.isSet(name) ? parser.value(name) : ProposedBaseName(source);
-    request.extension = parser.value(ext);
-    request.savePath = parser.isSet(savePath) ? parser.value(savePath) : DefaultSavePath();
-    if (!request.savePath.endsWith('/'))
-        request.savePath += '/';
-
+    const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
-    try {
-        ProgressLine progress("split " + QFileInfo(source).fileName(), -1, parser.isSet(quiet));
-        SplitFile(request, uploads, SplitProgressOn(progress, partCount));
-    } catch (const UserError& e) {
-        CliErr(e.text());
+    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, parser.isSet(options.quiet));
+    if (!fileCrc)
         return CliFailure;
-    }
 
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
     TextTable sites(SiteListColumns());
@@ -91,18 +61,8 @@ int RunPwq(const QStringList& args) {
         cells[SiteColumn::WebSite] = url;
         sites.addRow(cells);
     }
-    for (int r = 0; r < uploads.rows(); ++r)
-        AssignSiteToRows(uploads, {r}, sites, r % sites.rows(), prompt);
-
-    ManifestLines mempwq;
-    MakeManifestLines({source, partCount, parser.value(user), parser.value(comment)}, uploads, mempwq);
-    QString error;
-    if (!WriteManifestFile(mempwq.lines(), parser.value(output), error)) {
-        CliErr(error);
-        return CliFailure;
-    }
-    CliOut(parser.value(output));
-    return CliSuccess;
+    AssignSitesInTurn(uploads, sites, prompt);
+    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
 }
 
 const CliCommandRegistration registration({"pwq", "split a file and write its manifest (.pwq)", Usage, RunPwq, true});

@@ -44,3 +44,13 @@ void ShowRefusedCertificates() {
     CliPrompt prompt;
     TlsTrustQuestions().AskAll(prompt);
 }
+
+std::optional<TFtpTlsMode> FtpTlsModeNamed(const QString& name) {
+    if (name == QLatin1String("off"))
+        return ftpTlsOff;
+    if (name == QLatin1String("try"))
+        return ftpTlsWhenOffered;
+    if (name == QLatin1String("require"))
+        return ftpTlsRequired;
+    return std::nullopt;
+}

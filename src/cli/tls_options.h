@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/ftp_types.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
@@ -35,3 +37,6 @@ private:
 // After a connection refused a certificate: shows each refused one (who, why, subject,
 // issuer, validity, fingerprint) with the option that would accept it, on stderr.
 void ShowRefusedCertificates();
+
+// The values of --ftps: off, try (when offered) and require.
+std::optional<TFtpTlsMode> FtpTlsModeNamed(const QString& name);

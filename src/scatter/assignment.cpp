@@ -41,3 +41,10 @@ void MarkDoNotUpload(TextTable& uploadTable, const QList<int>& selectedRows) {
         uploadTable.setCell(r, UploadColumn::Status, "--");
     }
 }
+
+void AssignSitesInTurn(TextTable& uploadTable, const TextTable& sites, UserPrompt& prompt) {
+    if (sites.rows() == 0)
+        return;
+    for (int r = 0; r < uploadTable.rows(); ++r)
+        AssignSiteToRows(uploadTable, {r}, sites, r % sites.rows(), prompt);
+}

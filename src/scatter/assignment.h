@@ -20,3 +20,8 @@ void AssignSiteToRows(TextTable& uploadTable, const QList<int>& selectedRows, co
 // Do Not UpLoad (`DoNotUpLoad1Click`): the selected rows get Site "Do Not Upload",
 // Progress "100%" (the upload run skips them) and Status "--"; their account stays.
 void MarkDoNotUpload(TextTable& uploadTable, const QList<int>& selectedRows);
+
+// Gives the parts to the sites in turn, as parcelwick-cli does: part i (from 1) goes to
+// site-list row ((i - 1) mod number of sites), as its site entry would give it. An
+// empty site list assigns nothing.
+void AssignSitesInTurn(TextTable& uploadTable, const TextTable& sites, UserPrompt& prompt);

@@ -11,8 +11,9 @@
 
 void MakeManifestLines(const ManifestInputs& inputs, const TextTable& uploadTable, ManifestLines& mempwq) {
     // An unreadable source leaves the value at 0, so the line reads "00000000".
-    uint32_t fileCrc = 0;
-    FileCrc32(QFile::encodeName(inputs.sourcePath).toStdString(), fileCrc);
+    uint32_t fileCrc = inputs.fileCrc.value_or(0);
+    if (!inputs.fileCrc)
+        FileCrc32(QFile::encodeName(inputs.sourcePath).toStdString(), fileCrc);
 
     mempwq.clear();
     mempwq.append(ManifestSignature);

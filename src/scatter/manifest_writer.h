@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 class ManifestLines;
 class TextTable;
 
@@ -14,11 +17,13 @@ struct ManifestInputs {
     int partCount = 0;   // splitnumber, written as it stands
     QString userName;    // edtfinusername: the comment line
     QString comment;     // edtComment: the description line
+    // The source's CRC when the split that made the rows took it; else the file is read.
+    std::optional<uint32_t> fileCrc;
 };
 
 // Make PWQ (`btnMainClick`, steps before the write): replaces `mempwq` with the
 // manifest of the upload table: signature, version, the source's file name and CRC
-// ("00000000" when it cannot be read), the part count, one URL/size/CRC entry per row
+// (the one given, else read from the file: "00000000" when it cannot be read), the part count, one URL/size/CRC entry per row
 // (Site + the part file's name, Size, CRC, as the row holds them, "?" and
 // "Do Not Upload" included), the comment and the description.
 void MakeManifestLines(const ManifestInputs& inputs, const TextTable& uploadTable, ManifestLines& mempwq);

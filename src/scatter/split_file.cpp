@@ -33,7 +33,7 @@ void refuseImpossibleSplit(const SplitRequest& request, const PartSizes& sizes, 
 
 }  // namespace
 
-void SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress) {
+uint32_t SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress) {
     const OrdinaryFile source = InspectOrdinaryFile(request.sourcePath);
     if (!source.problem.isEmpty())
         throw UserError("Cannot split " + request.sourcePath + ": " + source.problem);
@@ -65,4 +65,5 @@ void SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitP
         uploadTable.addRow({path, "?", QString::number(size), QString::fromStdString(Crc32Text(crc)), "?", "?", "?",
                             "?", "?"});
     }
+    return reader.copiedCrc();
 }

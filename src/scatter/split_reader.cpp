@@ -75,6 +75,7 @@ uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size, const s
         if (got == 0)
             throw UserError("Cannot read " + m_path + ": the file ended early; it became shorter during the split");
         crc = Crc32Update(crc, m_buffer.get(), static_cast<size_t>(got));
+        m_copiedCrc = Crc32Update(m_copiedCrc, m_buffer.get(), static_cast<size_t>(got));
         writeAll(out, partPath, m_buffer.get(), got);
         left -= got;
         m_copied += got;

@@ -32,12 +32,17 @@ public:
     // block how many bytes of the source have been copied so far.
     uint32_t copyNextPart(const QString& partPath, qint64 size, const std::function<void(qint64 copied)>& copied = {});
 
+    // CRC-32 of every byte copied so far: after the last part, the whole source's as
+    // the parts hold it, with no second read of the file.
+    uint32_t copiedCrc() const { return ~m_copiedCrc; }
+
 private:
     void writeAll(int fd, const QString& partPath, const char* data, qint64 size);
 
     QString m_path;
     int m_fd = -1;
     qint64 m_copied = 0;
+    uint32_t m_copiedCrc = 0xFFFFFFFFu;
     struct stat m_info {};
     std::unique_ptr<char[]> m_buffer;
 };

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdint>
 #include <functional>
 
 class TextTable;
@@ -66,7 +67,8 @@ QString SourceCrcLabel(const QString& sourcePath);
 // or NUL (the part would land outside the upload directory), and a part file that
 // would be the source file itself.
 // A progress callback, when given, hears after every block copied how many bytes of the
-// source are split, of how many, and which part (from 1) is being written.
+// source are split, of how many, and which part (from 1) is being written. Returns the
+// CRC-32 of the whole source as the parts hold it.
 struct SplitRequest {
     QString sourcePath;
     int parts = 3;
@@ -75,4 +77,4 @@ struct SplitRequest {
     QString savePath;
 };
 using SplitProgress = std::function<void(qint64 done, qint64 total, int part)>;
-void SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress = {});
+uint32_t SplitFile(const SplitRequest& request, TextTable& uploadTable, const SplitProgress& progress = {});

@@ -110,11 +110,13 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
         for (const QString& line : row.errLines)
             EXPECT_TRUE(errLines.contains(fill(line))) << qPrintable(what) << ": no line " << qPrintable(fill(line))
                                                        << " in\n" << qPrintable(r.err);
-        if (row.status == 2)
+        if (row.status == 2) {
             EXPECT_TRUE(r.err.contains("usage: parcelwick-cli get [-q] URL [-o FILE]")) << qPrintable(what);
-        if (row.status == 1)
+        }
+        if (row.status == 1) {
             EXPECT_EQ(errLines.value(errLines.size() - 1).toStdString(), fill(row.errLines.last()).toStdString())
                 << qPrintable(what);
+        }
     }
     EXPECT_EQ(scripted.failures(), "");
 }

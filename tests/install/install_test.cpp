@@ -159,7 +159,7 @@ TEST_F(InstallTest, ManPagesAndCompletionKnowEveryCommandAndOption) {
         QStringList offered;
     } cases[] = {
         {{""}, QStringList(commands.keys()) << "--help" << "--version"},
-        {{"s"}, {"show", "split"}},
+        {{"s"}, {"send", "show", "split"}},
         {{"split", "--"}, commands["split"].filter(QRegularExpression("^--"))},
         {{"crc", "-"}, commands["crc"]},
         {{"split", "--save-path", ""}, {"sub dir"}},

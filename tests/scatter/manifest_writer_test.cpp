@@ -55,6 +55,8 @@ TEST_F(ManifestWriterTest, RowsAreWrittenAsTheyStandAndTheCountUnchecked) {
     ASSERT_EQ(m_mempwq.count(), 16);
     EXPECT_EQ(m_mempwq.line(2), "gone.avi");
     EXPECT_EQ(m_mempwq.line(3), "00000000") << "an unreadable source";
+    MakeManifestLines({m_dir.filePath("gone.avi"), 7, "", "", 0x0BADF00Du}, m_uploads, m_mempwq);
+    EXPECT_EQ(m_mempwq.line(3), "0BADF00D") << "the split's CRC, when it is known, is the one written";
     EXPECT_EQ(m_mempwq.line(4), "7");
     EXPECT_EQ(m_mempwq.line(5), "?movie1.bin");
     EXPECT_EQ(m_mempwq.line(11), "Do Not Uploadmovie3.bin");

@@ -1,0 +1,163 @@
+// parcelwick-cli send: the whole sending side without the window: split, give the parts
+// to the sites of a site-list file in turn, upload them as Send File does, write the
+// manifest.
+#include "cli/cli_command.h"
+#include "cli/cli_prompt.h"
+#include "cli/command_line.h"
+#include "cli/interrupt_pipe.h"
+#include "cli/progress_line.h"
+#include "cli/scatter_options.h"
+#include "common/text_table.h"
+#include "ftp/ftp_client.h"
+#include "scatter/assignment.h"
+#include "scatter/site_list_file.h"
+#include "scatter/site_list_table.h"
+#include "scatter/split_source.h"
+#include "scatter/upload_driver.h"
+#include "scatter/upload_table.h"
+
+#include <QFile>
+#include <QList>
+
+#include <sys/stat.h>
+
+namespace {
+
+const char Usage[] =
+    "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
+    "                           [--user TEXT] [--comment TEXT] [--passive] [-q] -o OUT.pwq\n"
+    "\n"
+    "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
+    "site of the site-list FILE (as \"Save FTP List\" writes it: FTP host, user name,\n"
+    "password and web address of each site; a host may name its port, HOST:PORT),\n"
+    "uploads every part by FTP to its site as \"Send File\" does (one session per part,\n"
+    "stored under the part's name in the account's login directory), and writes the\n"
+    "manifest to OUT.pwq and prints its path once every part is stored. A connection\n"
+    "that fails is tried again without end, 1 s after the first failure, then 2, 4 ...\n"
+    "up to 30 s apart. The FTP log goes to stderr with the passwords masked; on a\n"
+    "terminal one progress line shows the upload. Ctrl-C aborts like \"Abort FTP\".\n"
+    "A site-list file that others than its owner may read gets a warning: it holds the\n"
+    "passwords.\n"
+    "\n"
+    "  --sites FILE       the site-list file (ftplist.txt)\n"
+    "  --parts N          number of parts, 1..1000 (default 3)\n"
+    "  --name BASE        base name of the part files\n"
+    "  --ext EXT          extension of the part files, without the dot (default bin)\n"
+    "  --save-path DIR    where the upload directory goes (default ~/ParcelwickFiles/)\n"
+    "  --user TEXT        the manifest's user name or comment line\n"
+    "  --comment TEXT     the manifest's description line\n"
+    "  --passive          every session opens its data connections itself (EPSV, else\n"
+    "                     PASV), as a sender behind a router or firewall needs\n"
+    "  -o, --output OUT   the manifest file to write\n"
+    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    "\n"
+    "exit status: 0 every part was stored (the server answered 226 or 250 and, where it\n"
+    "can tell, holds the part's size) and the manifest was written; 1 the site list, the\n"
+    "split, an upload or the manifest failed (without every part stored no manifest is\n"
+    "written); 2 wrong options or arguments; 130 interrupted by Ctrl-C.";
+
+constexpr int ExitInterrupted = 130;
+
+// The site list, with a warning when others may read the passwords in it. False, the
+// reason shown, when it cannot be read or lists no site.
+bool LoadSites(const QString& path, TextTable& sites) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)))
+        CliErr("Warning: " + path + " can be read by others than its owner, and it holds passwords (chmod 600 " +
+               path + ")");
+    QString error;
+    if (!LoadSiteListFile(sites, path, error)) {
+        CliErr(error);
+        return false;
+    }
+    if (sites.rows() == 0) {
+        CliErr(path + " lists no site");
+        return false;
+    }
+    return true;
+}
+
+// Each row's first byte within all the parts, for a progress line over the whole upload.
+QList<qint64> PartOffsets(const TextTable& uploads) {
+    QList<qint64> offsets;
+    qint64 total = 0;
+    for (int r = 0; r <= uploads.rows(); ++r) {
+        offsets << total;
+        total += uploads.cell(r, UploadColumn::Size).toLongLong();
+    }
+    return offsets;
+}
+
+int RunSend(const QStringList& args) {
+    QCommandLineParser parser;
+    const QCommandLineOption sitesOption("sites", "", "FILE");
+    const QCommandLineOption passiveOption("passive");
+    const ScatterOptions options;
+    parser.addOptions({sitesOption, passiveOption});
+    options.addTo(parser);
+    if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
+        return *exit;
+    if (!parser.isSet(sitesOption))
+        return CliUsageFailure("send", "no --sites given", Usage);
+    if (const auto exit = CheckScatterOptions(parser, options, "send", Usage))
+        return *exit;
+
+    TextTable sites(SiteListColumns());
+    if (!LoadSites(parser.value(sitesOption), sites))
+        return CliFailure;
+    const SplitRequest request = ScatterSplitRequest(parser, options);
+    TextTable uploads(UploadTableColumns());
+    const bool quiet = parser.isSet(options.quiet);
+    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, quiet);
+    if (!fileCrc)
+        return CliFailure;
+    CliPrompt prompt(CliPrompt::InformationTo::Stderr);
+    AssignSitesInTurn(uploads, sites, prompt);
+
+    const QList<qint64> offsets = PartOffsets(uploads);
+    ProgressLine progress("send " + FileNameOfPath(request.sourcePath), offsets.last(), quiet);
+    TFtpClient client;
+    client.SetTimeout(30);
+    UploadDriver driver(
+        uploads, client, prompt,
+        [&progress](const QString& line) {
+            progress.finish();
+            CliErr(line);
+        },
+        [&] {
+            UploadSettings settings;
+            settings.passive = parser.isSet(passiveOption);
+            return settings;
+        });
+    driver.BindClientEvents();
+    driver.onProgress = [&](int row, qint64 sent) {
+        progress.update(offsets.value(row) + sent, QStringLiteral("part %1/%2").arg(row + 1).arg(uploads.rows()));
+    };
+    const InterruptPipe interrupt([&] {
+        progress.finish();
+        driver.Abort();
+    });
+    const bool allStored = driver.Send();
+    progress.finish();
+
+    if (interrupt.interrupted()) {
+        CliErr("Aborted: no manifest written");
+        return ExitInterrupted;
+    }
+    if (!allStored) {
+        for (int r = 0; r < uploads.rows(); ++r)
+            if (uploads.cell(r, UploadColumn::Progress) != "100%")
+                CliErr(QStringLiteral("part %1/%2 not stored: %3 (Status %4)")
+                           .arg(r + 1)
+                           .arg(uploads.rows())
+                           .arg(uploads.cell(r, UploadColumn::Filename), uploads.cell(r, UploadColumn::Status)));
+        CliErr("No manifest written: not every part is stored.");
+        return CliFailure;
+    }
+    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
+}
+
+const CliCommandRegistration registration(
+    {"send", "split a file, upload its parts by FTP and write its manifest", Usage, RunSend, true});
+
+}  // namespace

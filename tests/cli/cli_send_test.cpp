@@ -1,0 +1,195 @@
+// parcelwick-cli send as a program: the whole road (split, upload to two accounts of a
+// real FTP server, manifest, gather from the real web server in front of them, the same
+// bytes), and the ways a send ends short of it.
+#include "common/text_table.h"
+#include "scatter/site_list_file.h"
+#include "scatter/site_list_table.h"
+#include "support/cli_runner.h"
+#include "support/event_wait.h"
+#include "support/scripted_ftp_server.h"
+#include "support/test_bytes.h"
+#include "support/web_host.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Site {
+    QString ftpSite, user, password, webSite;
+};
+
+// A site-list file as Save FTP List writes it (readable by its owner only).
+QString WriteSiteList(const QString& path, const QList<Site>& list) {
+    TextTable sites(SiteListColumns());
+    for (const Site& s : list)
+        sites.addRow({s.ftpSite, s.user, s.password, s.webSite});
+    QString error;
+    EXPECT_TRUE(SaveSiteListFile(sites, path, error)) << error.toStdString();
+    return path;
+}
+
+class CliSendRoad : public ::testing::TestWithParam<bool> {};
+
+// Active with the manifest gathered from its file; passive with it gathered by URL.
+TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
+    const bool passive = GetParam();
+    const QList<WebHost::Account> accounts = {{"anna", "anna's pass: 1"}, {"ben", "b3n-secret"}};
+    WebHost host(accounts);
+    ASSERT_TRUE(host.start()) << host.errorText().toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray original = SeededBytes((50 << 20) + 3, 50);
+    WriteFileBytes(dir.filePath("film.mkv"), original);
+    QList<Site> sites;
+    for (const WebHost::Account& a : accounts)
+        sites << Site{host.ftpSite(), a.user, a.password, host.webSite(a.user)};
+    const QString siteList = WriteSiteList(dir.filePath("ftplist.txt"), sites);
+    const QString manifest = host.storedPath("anna", "film.pwq");
+
+    QStringList args = {"send", dir.filePath("film.mkv"), "--sites", siteList, "--parts", "7", "--name", "film",
+                        "--save-path", dir.filePath("send"), "--user", "Me", "--comment", "holiday", "-o", manifest};
+    if (passive)
+        args << "--passive";
+    const CliRun send = RunCli(args, {.timeoutMs = 300000});
+    ASSERT_EQ(send.status, 0) << send.err.toStdString();
+    EXPECT_EQ(send.out, manifest + "\n");
+    for (const WebHost::Account& a : accounts)
+        EXPECT_FALSE(send.err.contains(a.password)) << "the log holds a password";
+    EXPECT_EQ(send.err.count("Connect Attempt # 1\n"), 7);
+    EXPECT_EQ(send.err.count("Connect Attempt # "), 7);
+    EXPECT_EQ(send.err.count("Request 17 Done.\nStatusCode = 226\n"), 7) << send.err.toStdString();
+    EXPECT_EQ(send.err.count("> SIZE film"), 7) << "every store checked by its size";
+    EXPECT_EQ(send.err.count(passive ? "> EPSV" : "> PORT 127,0,0,1,"), 7);
+    EXPECT_TRUE(send.err.contains("> PASS ****\n"));
+    EXPECT_FALSE(send.err.contains('\r')) << "no progress line when standard error is no terminal";
+    // Part i went to account ((i - 1) mod 2), stored as it lies in the upload directory.
+    for (int i = 1; i <= 7; ++i) {
+        const QString name = QString("film%1.bin").arg(i);
+        EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[(i - 1) % 2].user, name)) ==
+                    ReadFileBytes(dir.filePath("send/film.mkv.uldir/" + name)))
+            << name.toStdString();
+    }
+
+    const QString source = passive ? host.url("/anna/film.pwq") : manifest;
+    const CliRun gather = RunCli({"gather", source, "--save-path", dir.filePath("recv")}, {.timeoutMs = 300000});
+    const QString rebuilt = dir.filePath("recv/film.mkv.dir/film.mkv");
+    EXPECT_EQ(gather.status, 0) << gather.err.toStdString();
+    EXPECT_EQ(gather.out, "Extracted " + rebuilt + " successfully!\n");
+    EXPECT_TRUE(gather.err.contains("part 7/7 started (attempt 1): " + host.webSite("anna") + "film7.bin"))
+        << gather.err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(rebuilt) == original) << "byte-identical";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CliSendRoad, ::testing::Values(false, true),
+                         [](const auto& row) { return row.param ? "PassiveByUrl" : "ActiveFromFile"; });
+
+TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteFileBytes(dir.filePath("f.dat"), SeededBytes(4000, 1));
+    ScriptedFtpServer refusing({FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("230 in\r\n"),
+                                FtpStep::expect("TYPE I"), FtpStep::reply("200 ok\r\n"), FtpStep::expect("TYPE I"),
+                                FtpStep::reply("200 ok\r\n"), FtpStep::expect("PORT *"), FtpStep::reply("200 ok\r\n"),
+                                FtpStep::expect("STOR f1.bin"), FtpStep::reply("553 no room\r\n"),
+                                FtpStep::expect("QUIT"), FtpStep::reply("221 bye\r\n")});
+    const QString good = WriteSiteList(dir.filePath("good.txt"),
+                                       {{QString("127.0.0.1:%1").arg(refusing.port()), "u", "pw", "http://w.example/"}});
+    const QString shared = WriteSiteList(dir.filePath("shared.txt"),
+                                         {{QString("127.0.0.1:%1").arg(refusing.port()), "u", "pw", "http://w.example/"}});
+    ASSERT_TRUE(QFile::setPermissions(shared, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    WriteFileBytes(dir.filePath("empty.txt"), "ftplist\r\n");
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("empty.txt"), QFile::ReadOwner | QFile::WriteOwner));
+    const QString manifest = dir.filePath("f.pwq");
+    const QStringList common = {dir.filePath("f.dat"), "--parts", "1", "--name", "f", "--save-path", dir.filePath("s")};
+
+    struct Row {
+        const char* name;
+        QStringList args;
+        int status;
+        QStringList err;  // pieces of standard error
+    };
+    const Row rows[] = {
+        {"no site list", common + QStringList{"-o", manifest}, 2, {"send: no --sites given", "usage: parcelwick-cli send"}},
+        {"no manifest named", common + QStringList{"--sites", good}, 2, {"send: no -o given"}},
+        {"a site list that is not there", common + QStringList{"--sites", dir.filePath("none.txt"), "-o", manifest}, 1,
+         {"Cannot open " + dir.filePath("none.txt")}},
+        {"a site list without sites", common + QStringList{"--sites", dir.filePath("empty.txt"), "-o", manifest}, 1,
+         {dir.filePath("empty.txt") + " lists no site"}},
+        {"a store refused, from a site list others may read", common + QStringList{"--sites", shared, "-o", manifest}, 1,
+         {"Warning: " + shared + " can be read by others than its owner, and it holds passwords",
+          "Request 17 Done.\nStatusCode = 553\n", "part 1/1 not stored: " + dir.filePath("s/f.dat.uldir/f1.bin") + " (Status 553)",
+          "No manifest written: not every part is stored."}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CliRun run = RunCli(QStringList{"send"} + row.args);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.out, "");
+        for (const QString& piece : row.err)
+            EXPECT_TRUE(run.err.contains(piece)) << piece.toStdString() << "\nin:\n" << run.err.toStdString();
+        EXPECT_FALSE(QFile::exists(manifest));
+        EXPECT_EQ(run.err.contains("Warning: "), QString(row.name).contains("others may read"));
+    }
+    EXPECT_TRUE(waitUntil([&] { return refusing.finished(); }));
+    EXPECT_EQ(refusing.failures(), "");
+}
+
+TEST(CliSend, CtrlCAbortsTheRetriesLikeAbortFtp) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteFileBytes(dir.filePath("f.dat"), SeededBytes(1000, 2));
+    const QString list = WriteSiteList(dir.filePath("l.txt"), {{"no-such-host.invalid", "u", "pw", "http://w.example/"}});
+    QProcess cli;
+    cli.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"),
+              {"send", dir.filePath("f.dat"), "--sites", list, "--save-path", dir.filePath("s"), "-o", dir.filePath("f.pwq")});
+    QByteArray err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += cli.readAllStandardError();
+        return err.contains("Connect Attempt # 2");
+    })) << err.toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(10000)) << "the wait before the next attempt ends at once";
+    err += cli.readAllStandardError();
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 130);
+    EXPECT_TRUE(err.contains("\nFTP-Aborted\nAborted: no manifest written\n")) << err.toStdString();
+    EXPECT_FALSE(err.contains("Connect Attempt # 3")) << "2 is the first waited-for attempt: 1 s, then 2 s";
+    EXPECT_FALSE(QFile::exists(dir.filePath("f.pwq")));
+}
+
+// On a terminal the upload shows one redrawn line; -q leaves only the log.
+TEST(CliSend, OnATerminalOneRedrawnLineUnlessQuiet) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteFileBytes(dir.filePath("t.dat"), SeededBytes(3 << 20, 3));
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "quiet" : "drawn");
+        QList<FtpStep> session = {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("230 in\r\n")};
+        for (int i = 0; i < 2; ++i)
+            session << FtpStep::expect("TYPE I") << FtpStep::reply("200 ok\r\n");
+        session << FtpStep::expect("PORT *") << FtpStep::reply("200 ok\r\n") << FtpStep::expect("STOR t1.bin")
+                << FtpStep::reply("150 go\r\n") << FtpStep::connectToPort() << FtpStep::receiveData()
+                << FtpStep::reply("226 ok\r\n") << FtpStep::expect("SIZE t1.bin") << FtpStep::reply("500 no\r\n")
+                << FtpStep::expect("QUIT") << FtpStep::reply("221 bye\r\n");
+        ScriptedFtpServer server(session);
+        const QString list =
+            WriteSiteList(dir.filePath("l.txt"), {{QString("127.0.0.1:%1").arg(server.port()), "u", "pw", "http://w/"}});
+        QStringList args = {"send", dir.filePath("t.dat"), "--parts", "1", "--sites", list, "--save-path",
+                            dir.filePath("s"), "-o", dir.filePath("t.pwq")};
+        if (quiet)
+            args << "-q";
+        const CliRun run = RunCliOnTerminal(args);
+        EXPECT_EQ(run.status, 0) << run.out.toStdString();
+        EXPECT_EQ(run.out.contains("\rsend t.dat"), !quiet) << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains("Request 17 Done.\r\nStatusCode = 226\r\n"));
+        EXPECT_TRUE(run.out.endsWith(dir.filePath("t.pwq") + "\r\n"));
+        EXPECT_EQ(server.failures(), "");
+    }
+}
+
+}  // namespace
