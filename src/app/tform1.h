@@ -226,6 +226,8 @@ public:
     QLabel* Label13 = nullptr;
     LimitSpinBox* seda = nullptr;
     QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
+    QLabel* lbftptls = nullptr;
+    QComboBox* cbftptls = nullptr;  // "FTP over TLS" of an upload run: its item index is a TFtpTlsMode
     // Beneath the tab control, never seen.
     QPushButton* btnReBuild = nullptr;
 

@@ -236,4 +236,10 @@ void TForm1::buildPage6(QWidget* page) {
     // router or firewall cannot be connected to, so the client connects instead. Not
     // locked by "Enable Options", which unlocks the download options only.
     cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 152);
+    // Plain FTP unless the user asks, as the accounts of old took it; "Required" keeps the
+    // password and the parts off the wire in clear text.
+    lbftptls = label(page, "lbftptls", "FTP over TLS", 8, 186);
+    cbftptls = named(new QComboBox(page), "cbftptls");
+    cbftptls->addItems({"Off (plain FTP)", "When offered", "Required"});
+    cbftptls->setGeometry(120, 181, 160, 26);
 }

@@ -5,9 +5,13 @@
 #include "scatter/upload_driver.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+// The items of "FTP over TLS" are in the order of the modes.
+static_assert(ftpTlsOff == 0 && ftpTlsWhenOffered == 1 && ftpTlsRequired == 2);
 
 void TForm1::buildUpload() {
     Ftpc1 = new TFtpClient(this);
@@ -25,6 +29,7 @@ void TForm1::buildUpload() {
         [this] {
             UploadSettings settings;
             settings.passive = cbpassiveftp->isChecked();
+            settings.tlsMode = TFtpTlsMode(cbftptls->currentIndex());
             return settings;
         });
     // A run inside a run is not possible: Send File waits for the run to end.

@@ -7,6 +7,7 @@
 #include "cli/interrupt_pipe.h"
 #include "cli/progress_line.h"
 #include "cli/scatter_options.h"
+#include "cli/tls_options.h"
 #include "common/text_table.h"
 #include "ftp/ftp_client.h"
 #include "scatter/assignment.h"
@@ -25,7 +26,8 @@ namespace {
 
 const char Usage[] =
     "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
-    "                           [--user TEXT] [--comment TEXT] [--passive] [-q] -o OUT.pwq\n"
+    "                           [--user TEXT] [--comment TEXT] [--passive] [--ftps=off|try|require]\n"
+    "                           [--cacert FILE] [--insecure] [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
     "site of the site-list FILE (as \"Save FTP List\" writes it: FTP host, user name,\n"
@@ -48,8 +50,14 @@ const char Usage[] =
     "  --comment TEXT     the manifest's description line\n"
     "  --passive          every session opens its data connections itself (EPSV, else\n"
     "                     PASV), as a sender behind a router or firewall needs\n"
+    "  --ftps MODE        FTP over TLS (AUTH TLS, then PBSZ 0 and PROT P) for every session:\n"
+    "                     off (the default) sends everything in plain text; try uses TLS\n"
+    "                     when the server offers it and says so when it does not; require\n"
+    "                     gives up a part whose server does not speak TLS (or refuses the\n"
+    "                     login) instead of trying again. A server certificate that is not\n"
+    "                     trusted gives up the parts of that server, with its fingerprint\n"
     "  -o, --output OUT   the manifest file to write\n"
-    PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
+    PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 every part was stored (the server answered 226 or 250 and, where it\n"
     "can tell, holds the part's size) and the manifest was written; 1 the site list, the\n"
@@ -92,10 +100,18 @@ int RunSend(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption sitesOption("sites", "", "FILE");
     const QCommandLineOption passiveOption("passive");
+    const QCommandLineOption ftpsOption("ftps", "", "MODE", "off");
     const ScatterOptions options;
-    parser.addOptions({sitesOption, passiveOption});
+    const CliTlsOptions tls;
+    parser.addOptions({sitesOption, passiveOption, ftpsOption});
     options.addTo(parser);
+    tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
+        return *exit;
+    const std::optional<TFtpTlsMode> tlsMode = FtpTlsModeNamed(parser.value(ftpsOption));
+    if (!tlsMode)
+        return CliUsageFailure("send", "--ftps takes off, try or require", Usage);
+    if (const auto exit = tls.apply(parser, "send", Usage))
         return *exit;
     if (!parser.isSet(sitesOption))
         return CliUsageFailure("send", "no --sites given", Usage);
@@ -127,6 +143,7 @@ int RunSend(const QStringList& args) {
         [&] {
             UploadSettings settings;
             settings.passive = parser.isSet(passiveOption);
+            settings.tlsMode = *tlsMode;
             return settings;
         });
     driver.BindClientEvents();

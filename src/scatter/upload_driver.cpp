@@ -42,6 +42,7 @@ bool UploadDriver::Send() {
     const UploadSettings settings = m_settings ? m_settings() : UploadSettings();
     setRunning(true);
     m_aborted = false;
+    m_certificateQuestions.Forget();
     try {
         for (int row = 0; row < m_table.rows() && !m_aborted; ++row)
             if (cell(row, UploadColumn::Progress) != kSent)
@@ -63,8 +64,11 @@ void UploadDriver::sendRow(int row, const UploadSettings& settings) {
     m_password = cell(row, UploadColumn::Password);
     m_client.SetPassWord(m_password);
     m_client.SetPassive(settings.passive);
-    connectWithRetries(settings);
-    if (m_aborted)
+    m_client.SetTlsMode(settings.tlsMode);
+    // From the connection on: the log shows every session's login, the first one's too,
+    // and with it what became of TLS.
+    m_client.OnDisplay = [this](TCustomFtpClient*, QString& msg) { log(msg); };
+    if (!openSession(row, settings))
         return;
     m_client.SendTypeBinary();
     m_client.SendType();
@@ -73,7 +77,6 @@ void UploadDriver::sendRow(int row, const UploadSettings& settings) {
     m_client.SetTag(row);
     m_client.SetLocalFileName(path);
     m_client.SetHostFileName(FileNameOfPath(path));
-    m_client.OnDisplay = [this](TCustomFtpClient*, QString& msg) { log(msg); };
     setCell(row, UploadColumn::Progress, QStringLiteral("Starting..."));
     const bool stored = m_client.Put() && confirmsStore(m_client.StatusCode());
     takeStoreOutcome(row);
@@ -88,19 +91,35 @@ void UploadDriver::sendRow(int row, const UploadSettings& settings) {
 }
 
 // Tries until connected or aborted, without a limit: a server that is down now may be
-// up in a minute. The waits between attempts grow, and Abort ends a wait at once.
-void UploadDriver::connectWithRetries(const UploadSettings& settings) {
+// up in a minute. The waits between attempts grow, and Abort ends a wait at once. False
+// when the row is not to be sent in this run: aborted, a server certificate the user
+// does not trust (which no further attempt would change), or, with TLS required, a
+// session that could not be protected or logged in (nothing more goes to that server in
+// plain text; the row's Status has the reply code).
+bool UploadDriver::openSession(int row, const UploadSettings& settings) {
+    int failures = 0;
     int attempt = 0;
-    while (!m_client.Connected() && !m_aborted) {
-        if (attempt > 0) {
-            waitBeforeRetry(RetryWaitMs(attempt, settings));
-            if (m_aborted)
-                break;
+    while (!m_aborted) {
+        log(QStringLiteral("Connect Attempt # ") + QString::number(++attempt));
+        const bool loggedIn = m_client.Connect();
+        if (m_client.Connected()) {
+            if (loggedIn || settings.tlsMode != ftpTlsRequired)
+                return true;
+            setCell(row, UploadColumn::Status, QString::number(m_client.StatusCode()));
+            m_client.Quit();
+            return false;
         }
-        ++attempt;
-        log(QStringLiteral("Connect Attempt # ") + QString::number(attempt));
-        m_client.Connect();
+        if (TlsConfiguration::Shared().HasRefusals()) {
+            if (m_certificateQuestions.AskAll(m_prompt)) {
+                setCell(row, UploadColumn::Status, QStringLiteral("Error:certificate"));
+                log(QStringLiteral("Error:certificate: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
+                return false;
+            }
+            continue;  // trusted now: at once, without a wait
+        }
+        waitBeforeRetry(RetryWaitMs(++failures, settings));
     }
+    return false;
 }
 
 // The event loop runs on while waiting (the window stays usable, Abort FTP works). It is

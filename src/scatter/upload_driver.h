@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/ftp_types.h"
+#include "net/tls_trust_question.h"
 #include "scatter/upload_settings.h"
 
 #include <QString>
@@ -62,7 +63,7 @@ public:
 
 private:
     void sendRow(int row, const UploadSettings& settings);
-    void connectWithRetries(const UploadSettings& settings);
+    bool openSession(int row, const UploadSettings& settings);
     void waitBeforeRetry(int ms);
     void takeStoreOutcome(int row);
     bool storedSizeMatches(int row);
@@ -79,6 +80,8 @@ private:
     SettingsSource m_settings;
     bool m_running = false;
     bool m_aborted = false;  // ftpAborted
+    // A certificate the user declined is not asked about again in the same run.
+    TlsTrustQuestions m_certificateQuestions;
     // The account of the session in progress: its password never reaches the log.
     QString m_password;
 };

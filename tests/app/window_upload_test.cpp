@@ -10,13 +10,18 @@
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
 #include "support/part_server.h"
+#include "net/tls_configuration.h"
+#include "support/scripted_prompt.h"
 #include "support/test_bytes.h"
+#include "support/tls_certificates.h"
+#include "support/vsftpd_server.h"
 #include "support/web_host.h"
 #include "window_fixture.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QItemSelectionModel>
@@ -185,6 +190,53 @@ TEST_F(UploadWindowTest, AbortFtpAndClosingTheWindowEndTheRun) {
         form().btnAbortDL->click();
         EXPECT_TRUE(waitUntil([&] { return form().gather()->liveCount() == 0; }));
     }
+}
+
+// "FTP over TLS" on the Options page, against a server whose certificate is its own:
+// each run asks once, No gives up every part of that server without retrying, Once
+// sends them all under TLS.
+TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
+    EXPECT_EQ(form().cbftptls->currentText(), "Off (plain FTP)") << "plain FTP unless asked";
+    TlsConfiguration::Shared().Reset();
+    const TlsCertificates::Pair self = TlsCertificates::get().selfSigned();
+    VsftpdServer server;
+    server.enableTls(self.cert, self.key);
+    server.addAccount("ed", "ed-tls-pass", m_dir.filePath("ed"));
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    const QList<QByteArray> parts = {SeededBytes(700000, 8), SeededBytes(12345, 9)};
+    for (int i = 0; i < parts.size(); ++i) {
+        const QString path = m_dir.filePath(QString("t%1.bin").arg(i + 1));
+        WriteFileBytes(path, parts[i]);
+        form().uploadTable()->addRow({path, "https://w.example/", QString::number(parts[i].size()), "00000000",
+                                      QString("localhost:%1").arg(server.port()), "ed", "ed-tls-pass", "?", "?"});
+    }
+    form().cbftptls->setCurrentText("Required");
+
+    m_prompt.answerCertificate(CertificateAnswer::No);
+    form().Button2->click();
+    ASSERT_EQ(m_prompt.certificateQuestions().size(), 1);
+    EXPECT_EQ(m_prompt.certificateQuestions()[0].sha256, TlsCertificates::fingerprintOf(self.cert));
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(uploadCell(r, UploadColumn::Status), "Error:certificate") << r;
+        EXPECT_EQ(uploadCell(r, UploadColumn::Progress), "?") << r;
+    }
+    EXPECT_EQ(form().ftpLog()->lines().filter("Connect Attempt # ").size(), 2) << "one attempt per part";
+
+    m_prompt.forget();
+    m_prompt.answerCertificate(CertificateAnswer::Once);
+    form().ftpLog()->clear();
+    form().Button2->click();
+    EXPECT_EQ(m_prompt.certificateQuestions().size(), 1);
+    EXPECT_TRUE(m_prompt.messages().isEmpty()) << m_prompt.messages().join('|').toStdString();
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(uploadCell(r, UploadColumn::Progress), "100%") << r;
+        EXPECT_EQ(uploadCell(r, UploadColumn::Status), "226") << r;
+        EXPECT_TRUE(ReadFileBytes(m_dir.filePath(QString("ed/t%1.bin").arg(r + 1))) == parts[r]) << r;
+    }
+    const QStringList log = form().ftpLog()->lines();
+    EXPECT_EQ(log.filter("! TLS data connection: ").size(), 2) << log.join('\n').toStdString();
+    EXPECT_FALSE(log.join('\n').contains("ed-tls-pass"));
+    TlsConfiguration::Shared().Reset();
 }
 
 }  // namespace

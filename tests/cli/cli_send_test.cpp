@@ -8,11 +8,14 @@
 #include "support/event_wait.h"
 #include "support/scripted_ftp_server.h"
 #include "support/test_bytes.h"
+#include "support/tls_certificates.h"
+#include "support/vsftpd_server.h"
 #include "support/web_host.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -33,13 +36,27 @@ QString WriteSiteList(const QString& path, const QList<Site>& list) {
     return path;
 }
 
-class CliSendRoad : public ::testing::TestWithParam<bool> {};
+struct Road {
+    const char* name;
+    bool passive;
+    bool tls;  // FTPS required for the uploads, and the manifest and parts fetched over https
+};
 
-// Active with the manifest gathered from its file; passive with it gathered by URL.
+class CliSendRoad : public ::testing::TestWithParam<Road> {};
+
+// Active with the manifest gathered from its file; passive with it gathered by URL, in
+// plain text and under TLS.
 TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
-    const bool passive = GetParam();
+    const bool passive = GetParam().passive;
+    const bool tls = GetParam().tls;
     const QList<WebHost::Account> accounts = {{"anna", "anna's pass: 1"}, {"ben", "b3n-secret"}};
     WebHost host(accounts);
+    const TlsCertificates& certs = TlsCertificates::get();
+    QStringList tlsArgs;
+    if (tls) {
+        host.enableTls(certs.good().cert, certs.good().key);
+        tlsArgs = {"--cacert", certs.caFile()};
+    }
     ASSERT_TRUE(host.start()) << host.errorText().toStdString();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -55,6 +72,8 @@ TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
                         "--save-path", dir.filePath("send"), "--user", "Me", "--comment", "holiday", "-o", manifest};
     if (passive)
         args << "--passive";
+    if (tls)
+        args << "--ftps=require" << tlsArgs;
     const CliRun send = RunCli(args, {.timeoutMs = 300000});
     ASSERT_EQ(send.status, 0) << send.err.toStdString();
     EXPECT_EQ(send.out, manifest + "\n");
@@ -66,6 +85,11 @@ TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
     EXPECT_EQ(send.err.count("> SIZE film"), 7) << "every store checked by its size";
     EXPECT_EQ(send.err.count(passive ? "> EPSV" : "> PORT 127,0,0,1,"), 7);
     EXPECT_TRUE(send.err.contains("> PASS ****\n"));
+    EXPECT_EQ(send.err.count("> AUTH TLS\n"), tls ? 7 : 0);
+    EXPECT_EQ(send.err.count("> PROT P\n"), tls ? 7 : 0);
+    EXPECT_EQ(send.err.count(QRegularExpression("! TLS data connection: TLSv1\\.[23], .*, session resumed\n")),
+              tls ? 7 : 0)
+        << send.err.toStdString();
     EXPECT_FALSE(send.err.contains('\r')) << "no progress line when standard error is no terminal";
     // Part i went to account ((i - 1) mod 2), stored as it lies in the upload directory.
     for (int i = 1; i <= 7; ++i) {
@@ -76,7 +100,8 @@ TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
     }
 
     const QString source = passive ? host.url("/anna/film.pwq") : manifest;
-    const CliRun gather = RunCli({"gather", source, "--save-path", dir.filePath("recv")}, {.timeoutMs = 300000});
+    const CliRun gather =
+        RunCli(QStringList{"gather", source, "--save-path", dir.filePath("recv")} + tlsArgs, {.timeoutMs = 300000});
     const QString rebuilt = dir.filePath("recv/film.mkv.dir/film.mkv");
     EXPECT_EQ(gather.status, 0) << gather.err.toStdString();
     EXPECT_EQ(gather.out, "Extracted " + rebuilt + " successfully!\n");
@@ -85,8 +110,10 @@ TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
     EXPECT_TRUE(ReadFileBytes(rebuilt) == original) << "byte-identical";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CliSendRoad, ::testing::Values(false, true),
-                         [](const auto& row) { return row.param ? "PassiveByUrl" : "ActiveFromFile"; });
+INSTANTIATE_TEST_SUITE_P(Modes, CliSendRoad,
+                         ::testing::Values(Road{"ActiveFromFile", false, false}, Road{"PassiveByUrl", true, false},
+                                           Road{"FtpsPassiveByHttpsUrl", true, true}),
+                         [](const auto& row) { return row.param.name; });
 
 TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
     QTemporaryDir dir;
@@ -102,6 +129,19 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
     const QString shared = WriteSiteList(dir.filePath("shared.txt"),
                                          {{QString("127.0.0.1:%1").arg(refusing.port()), "u", "pw", "http://w.example/"}});
     ASSERT_TRUE(QFile::setPermissions(shared, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    // Without TLS at the server, required TLS gives the part up at once, not after retries.
+    ScriptedFtpServer plainOnly({FtpStep::reply("220 hi\r\n"), FtpStep::expect("AUTH TLS"),
+                                 FtpStep::reply("500 AUTH not understood\r\n"), FtpStep::expect("QUIT"),
+                                 FtpStep::reply("221 bye\r\n")});
+    const QString plain = WriteSiteList(
+        dir.filePath("plain.txt"), {{QString("127.0.0.1:%1").arg(plainOnly.port()), "u", "pw", "http://w.example/"}});
+    // A certificate from a CA the client was not told of: asked about once, both parts given up.
+    VsftpdServer tlsServer;
+    tlsServer.enableTls(TlsCertificates::get().good().cert, TlsCertificates::get().good().key);
+    tlsServer.addAccount("u", "pw-tls", dir.filePath("tls"));
+    ASSERT_TRUE(tlsServer.start()) << tlsServer.errorText().toStdString();
+    const QString untrusted = WriteSiteList(
+        dir.filePath("tls.txt"), {{QString("localhost:%1").arg(tlsServer.port()), "u", "pw-tls", "https://w.example/"}});
     WriteFileBytes(dir.filePath("empty.txt"), "ftplist\r\n");
     ASSERT_TRUE(QFile::setPermissions(dir.filePath("empty.txt"), QFile::ReadOwner | QFile::WriteOwner));
     const QString manifest = dir.filePath("f.pwq");
@@ -112,6 +152,7 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
         QStringList args;
         int status;
         QStringList err;  // pieces of standard error
+        QString once;     // a piece standard error holds exactly once
     };
     const Row rows[] = {
         {"no site list", common + QStringList{"-o", manifest}, 2, {"send: no --sites given", "usage: parcelwick-cli send"}},
@@ -124,6 +165,15 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
          {"Warning: " + shared + " can be read by others than its owner, and it holds passwords",
           "Request 17 Done.\nStatusCode = 553\n", "part 1/1 not stored: " + dir.filePath("s/f.dat.uldir/f1.bin") + " (Status 553)",
           "No manifest written: not every part is stored."}},
+        {"TLS required, and the server has none", common + QStringList{"--sites", plain, "--ftps=require", "-o", manifest},
+         1, {"! AUTH TLS refused, and TLS is required", "(Status 500)", "No manifest written"}, "Connect Attempt # "},
+        {"TLS when offered, and a certificate nobody trusts",
+         common + QStringList{"--parts", "2", "--sites", untrusted, "--ftps=try", "-o", manifest}, 1,
+         {"Error:certificate: 500 Certificate of localhost:" + QString::number(tlsServer.port()) + " not trusted",
+          "part 1/2 not stored", "(Status Error:certificate)\npart 2/2 not stored", "No manifest written"},
+         "Trust this certificate? No"},
+        {"an unknown TLS mode", common + QStringList{"--sites", good, "--ftps=yes", "-o", manifest}, 2,
+         {"send: --ftps takes off, try or require"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -133,10 +183,17 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
         for (const QString& piece : row.err)
             EXPECT_TRUE(run.err.contains(piece)) << piece.toStdString() << "\nin:\n" << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(manifest));
+        if (!row.once.isEmpty()) {
+            EXPECT_EQ(run.err.count(row.once), 1) << row.once.toStdString() << "\nin:\n" << run.err.toStdString();
+        }
+        EXPECT_FALSE(run.err.contains("pw-tls"));
         EXPECT_EQ(run.err.contains("Warning: "), QString(row.name).contains("others may read"));
     }
     EXPECT_TRUE(waitUntil([&] { return refusing.finished(); }));
     EXPECT_EQ(refusing.failures(), "");
+    EXPECT_TRUE(waitUntil([&] { return plainOnly.finished(); }));
+    EXPECT_EQ(plainOnly.failures(), "");
+    EXPECT_TRUE(QDir(dir.filePath("tls")).isEmpty()) << "nothing stored past a refused certificate";
 }
 
 TEST(CliSend, CtrlCAbortsTheRetriesLikeAbortFtp) {

@@ -6,6 +6,12 @@ WebHost::WebHost(const QList<Account>& accounts) {
     m_web = std::make_unique<NginxServer>(m_root.path());
 }
 
+void WebHost::enableTls(const QString& certFile, const QString& keyFile) {
+    m_ftp.enableTls(certFile, keyFile);
+    m_web->addTlsServer(certFile, keyFile);
+    m_tls = true;
+}
+
 bool WebHost::start() {
     if (!m_root.isValid()) {
         m_error = QStringLiteral("cannot create the web host's folder");
@@ -22,11 +28,12 @@ bool WebHost::start() {
     return true;
 }
 
-QString WebHost::ftpSite() const { return QStringLiteral("127.0.0.1:%1").arg(m_ftp.port()); }
+// The certificate names "localhost", and a TLS client checks the name it was given.
+QString WebHost::ftpSite() const { return QStringLiteral("%1:%2").arg(m_tls ? "localhost" : "127.0.0.1").arg(m_ftp.port()); }
 
-QString WebHost::webSite(const QString& user) const { return m_web->url('/' + user + '/'); }
+QString WebHost::webSite(const QString& user) const { return url('/' + user + '/'); }
 
-QString WebHost::url(const QString& path) const { return m_web->url(path); }
+QString WebHost::url(const QString& path) const { return m_tls ? m_web->tlsUrl(path) : m_web->url(path); }
 
 QString WebHost::storedPath(const QString& user, const QString& name) const {
     return m_root.filePath(user + '/' + name);

@@ -21,15 +21,18 @@ public:
     };
     explicit WebHost(const QList<Account>& accounts);
 
+    // Before start(): the host speaks TLS with this certificate (for "localhost"): FTPS
+    // required by the FTP server, and the web addresses are https ones.
+    void enableTls(const QString& certFile, const QString& keyFile);
     // Starts both servers; false with the reason in errorText() when one does not come up.
     bool start();
     QString errorText() const { return m_error; }
 
-    // The FTP host as typed into the site list: "127.0.0.1:PORT".
+    // The FTP host as typed into the site list: "127.0.0.1:PORT" ("localhost:PORT" with TLS).
     QString ftpSite() const;
-    // "http://127.0.0.1:PORT/USER/"
+    // "http://127.0.0.1:PORT/USER/" ("https://localhost:PORT/USER/" with TLS)
     QString webSite(const QString& user) const;
-    // "http://127.0.0.1:PORT" + path
+    // "http://127.0.0.1:PORT" + path (https with TLS)
     QString url(const QString& path) const;
     // The file NAME stored in the account's login directory.
     QString storedPath(const QString& user, const QString& name) const;
@@ -41,4 +44,5 @@ private:
     VsftpdServer m_ftp;
     std::unique_ptr<NginxServer> m_web;
     QString m_error;
+    bool m_tls = false;
 };
