@@ -1,6 +1,6 @@
 #include "browser/browser_panel.h"
 
-#include "browser/manifest_fetch.h"
+#include "gather/manifest_fetch.h"
 #include "browser/manifest_link.h"
 #include "browser/navigation_page.h"
 #include "common/manifest_format.h"

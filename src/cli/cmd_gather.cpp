@@ -8,15 +8,16 @@
 #include "cli/tls_options.h"
 #include "common/manifest_format.h"
 #include "common/save_path.h"
+#include "common/text_log.h"
 #include "common/text_table.h"
 #include "gather/download_table.h"
 #include "gather/gather_engine.h"
+#include "gather/manifest_fetch.h"
 #include "gather/manifest_parts.h"
 #include "gather/manifest_text.h"
 #include "http/http_client.h"
 #include "net/tls_error.h"
 
-#include <QBuffer>
 #include <QEventLoop>
 
 namespace {
@@ -67,18 +68,6 @@ bool ReadLimited(const QCommandLineParser& parser, const QCommandLineOption& opt
     }
     value = given;
     return true;
-}
-
-// Fetches a manifest as a clicked link is fetched: one GET, the lines broken at CR LF,
-// LF or CR, empty ones dropped. Raises the client's error for a status of 400 or more.
-QStringList FetchManifest(THttpClient& client, const QString& url) {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    client.SetURL(url);
-    client.SetRcvdStream(&buffer);
-    client.Get();
-    client.SetRcvdStream(nullptr);
-    return ManifestTextLines(buffer.data());
 }
 
 int RunGather(const QStringList& args) {
@@ -146,7 +135,8 @@ int RunGather(const QStringList& args) {
     QString error;
     if (source.startsWith("http://", Qt::CaseInsensitive) || source.startsWith("https://", Qt::CaseInsensitive)) {
         try {
-            lines = FetchManifest(manifestClient, source);
+            TextLog fetched;
+            lines = FetchManifestLines(manifestClient, source, fetched);
         } catch (const UserError& e) {
             if (manifestClient.RequestDoneError() == TLS_ERR_CERTIFICATE)
                 ShowRefusedCertificates();

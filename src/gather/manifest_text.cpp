@@ -26,15 +26,12 @@ bool ReadManifestFile(const QString& path, QStringList& lines, QString& error) {
         error = "Cannot open " + path + ": " + file.errorString();
         return false;
     }
-    // A manifest is a few hundred bytes; anything larger than this is not one, and
-    // reading it whole would only let a stray file exhaust memory.
-    constexpr qint64 MaxManifestBytes = 64 * 1024 * 1024;
-    const QByteArray text = file.read(MaxManifestBytes + 1);
+    const QByteArray text = file.read(kMaxManifestBytes + 1);
     if (file.error() != QFileDevice::NoError) {
         error = "Cannot read " + path + ": " + file.errorString();
         return false;
     }
-    if (text.size() > MaxManifestBytes) {
+    if (text.size() > kMaxManifestBytes) {
         error = "Cannot read " + path + ": the file is too large to be a Parcelwick file.";
         return false;
     }

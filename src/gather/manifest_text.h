@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+// A manifest is a few hundred bytes; anything larger than this is not one, and holding
+// it whole would only let a stray file or document exhaust memory.
+constexpr qint64 kMaxManifestBytes = 64 * 1024 * 1024;
+
 // The non-empty lines of a manifest's text, in order. CR LF, a lone CR and a lone LF
 // each end a line: manifests written on other systems, or passed through a mail
 // program, load alike whatever their line ends. Empty lines are dropped before anyone

@@ -1,10 +1,30 @@
-#include "browser/manifest_fetch.h"
+#include "gather/manifest_fetch.h"
 
 #include "common/load_lines.h"
 #include "common/text_log.h"
+#include "gather/manifest_text.h"
 #include "http/http_client.h"
 
 #include <QBuffer>
+
+namespace {
+
+// Holds the fetched document up to the size of the largest manifest; a longer one fails
+// the write, and with it the fetch, instead of filling memory with whatever a link
+// ending in .pwq serves.
+class ManifestBuffer : public QBuffer {
+protected:
+    qint64 writeData(const char* data, qint64 len) override {
+        if (size() + len > kMaxManifestBytes) {
+            setErrorString(QStringLiteral("the document is larger than %1 MiB, too large to be a Parcelwick file")
+                               .arg(kMaxManifestBytes >> 20));
+            return -1;
+        }
+        return QBuffer::writeData(data, len);
+    }
+};
+
+}  // namespace
 
 QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched) {
     // The stream and the URL of a running fetch must not be swapped under it: the
@@ -12,7 +32,7 @@ QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog&
     if (client.State() != hsReady)
         client.Get();
 
-    QBuffer document;
+    ManifestBuffer document;
     document.open(QIODevice::WriteOnly);
     client.SetURL(url);
     client.SetRcvdStream(&document);

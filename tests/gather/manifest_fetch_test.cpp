@@ -2,8 +2,9 @@
 // it gives for every way of ending lines, the error it raises for every way of failing,
 // and a client that is ready for the next link whatever happened. (The window's browser
 // tests fetch while the loop runs and while the client is busy.)
-#include "browser/manifest_fetch.h"
+#include "gather/manifest_fetch.h"
 #include "common/text_log.h"
+#include "gather/manifest_text.h"
 #include "http/http_client.h"
 #include "support/scripted_server.h"
 
@@ -100,5 +101,25 @@ INSTANTIATE_TEST_SUITE_P(
         FetchCase{"refused connection", {}, {}, {}, "Connection refused (Error #10061)", 404, ""},
         // No host: the start itself fails and would leave the client busy for ever.
         FetchCase{"no host", {}, {}, {}, "DNS lookup: invalid host name.", 0, "http:///movie.pwq"}));
+
+// A link ending in .pwq that serves something huge: the fetch ends at the largest size a
+// manifest can have, not when memory runs out, and the next link is fetched as usual.
+TEST(ManifestFetchSize, ADocumentLargerThanAManifestCanBeEndsTheFetch) {
+    const QByteArray huge = QByteArray(kMaxManifestBytes + 4096, 'x');
+    ScriptedServer server({answer("HTTP/1.1 200 OK\r\nContent-Length: 9000000000\r\n\r\n" + huge),
+                           document(manifestText("\r\n"))});
+    THttpClient client;
+    TextLog fetched;
+    fetched.append("earlier line");
+    try {
+        FetchManifestLines(client, server.url("/huge.pwq"), fetched);
+        ADD_FAILURE() << "no error raised";
+    } catch (const EHttpException& e) {
+        EXPECT_EQ(e.text(), "can't write document: the document is larger than 64 MiB, too large to be a Parcelwick file");
+    }
+    EXPECT_EQ(fetched.lines(), QStringList({"earlier line"}));
+    EXPECT_EQ(client.State(), hsReady);
+    EXPECT_EQ(FetchManifestLines(client, server.url("/next.pwq"), fetched), kManifest);
+}
 
 }  // namespace

@@ -11,8 +11,8 @@ class TextLog;
 // returns the non-empty lines, in order.
 //
 // The event loop runs while the document arrives and while its lines load, so the
-// window stays usable and other downloads go on. A status of 400 or more, or a failure
-// to reach the server, raises the client's EHttpException with its reason and leaves
+// window stays usable and other downloads go on. A status of 400 or more, a failure to
+// reach the server, or a document longer than a manifest can be, raises the client's EHttpException with its reason and leaves
 // `fetched` as it was. The client is ready for the next fetch afterwards, however the
 // fetch ended; a client still busy with an earlier fetch refuses this one as busy and
 // that earlier fetch goes on untouched.
