@@ -110,12 +110,12 @@ int runPut(const QStringList& args) {
         reason = client.ErrorMessage();
     if (!client.Connected()) {
         ShowRefusedCertificates();
-        return fail(reason.isEmpty() ? QStringLiteral("not connected") : reason);
+        return fail(reason.isEmpty() ? QStringLiteral("not connected") : MaskPassword(reason, password));
     }
     if (!reason.isEmpty() && *tlsMode == ftpTlsRequired) {
         // Whatever the server refused, nothing more goes over a connection without TLS.
         client.Quit();
-        return fail(reason);
+        return fail(MaskPassword(reason, password));
     }
     if (!client.SendTypeBinary() && reason.isEmpty())
         reason = client.ErrorMessage();
@@ -125,7 +125,7 @@ int runPut(const QStringList& args) {
     client.Quit();
     progress.finish();
     if (!stored)
-        return fail(reason);
+        return fail(MaskPassword(reason, password));
     return 0;
 }
 

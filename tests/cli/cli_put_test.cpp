@@ -65,17 +65,40 @@ TEST(CliPut, UploadsAndFailsWithTheReason) {
     }
 }
 
-TEST(CliPut, ASilentServerEndsByTheTimeout) {
-    ScriptedFtpServer server({FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::stall()});
+// Ends that only a scripted server gives on demand: silence until the time limit, and a
+// refusal that repeats the password (the last line, the reason, masks it too).
+TEST(CliPut, ScriptedServersEndItWithTheReason) {
+    const struct {
+        const char* name;
+        QList<FtpStep> dialogue;
+        QString lastLine;
+    } rows[] = {
+        {"silent after USER", {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::stall()},
+         "parcelwick-cli put: 426 Timeout\n"},
+        {"the password repeated in the refusal",
+         {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("331 pw\r\n"),
+          FtpStep::expect("PASS pw-echoed"), FtpStep::reply("530 pw-echoed is wrong\r\n"), FtpStep::expect("TYPE I"),
+          FtpStep::reply("530 no\r\n"), FtpStep::expect("PORT *"), FtpStep::reply("530 no\r\n"),
+          FtpStep::expect("QUIT"), FtpStep::reply("221 bye\r\n")},
+         "parcelwick-cli put: 530 **** is wrong\n"},
+    };
     QTemporaryDir dir;
     QFile f(dir.filePath("x"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    const CliRun run =
-        RunCli({"put", f.fileName(), QStringLiteral("ftp://u:p@127.0.0.1:%1/x").arg(server.port()), "--timeout", "1"});
-    server.release();
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.endsWith("parcelwick-cli put: 426 Timeout\n")) << run.err.toStdString();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedFtpServer server(row.dialogue);
+        const QString password = row.dialogue.size() > 3 ? "pw-echoed" : "p";
+        const CliRun run = RunCli({"put", f.fileName(),
+                                   QStringLiteral("ftp://u:%1@127.0.0.1:%2/x").arg(password).arg(server.port()),
+                                   "--timeout", "1"});
+        server.release();
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.endsWith(row.lastLine)) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("pw-echoed"));
+        EXPECT_EQ(server.failures(), "");
+    }
 }
 
 }  // namespace
