@@ -52,7 +52,6 @@ public:
     // The refusals still undecided, oldest first, one per host:port; a certificate that
     // has been trusted since is left out. They are forgotten here.
     QList<TlsRefusal> TakeRefusals();
-    bool HasRefusals() const { return !m_refusals.isEmpty(); }
     std::optional<TlsRefusal> TakeRefusal(const QString& hostPort);
 
     // Back to a new process's state: the system store, nothing trusted, nothing noted.

@@ -25,13 +25,24 @@ bool TlsTrustQuestions::AskAll(UserPrompt& prompt) {
     // the next round takes them (a certificate trusted meanwhile is no longer among them).
     for (QList<TlsRefusal> open = m_configuration.TakeRefusals(); !open.isEmpty();
          open = m_configuration.TakeRefusals()) {
-        for (const TlsRefusal& refusal : open) {
-            const QString key = refusal.hostPort + ' ' + refusal.peer.sha256;
-            if (m_declined.contains(key) || !AskToTrustCertificate(prompt, refusal, m_configuration)) {
-                m_declined.insert(key);
-                refused = true;
-            }
-        }
+        for (const TlsRefusal& refusal : open)
+            refused |= !ask(prompt, refusal);
     }
     return refused;
+}
+
+TlsTrustQuestions::Verdict TlsTrustQuestions::AskAbout(UserPrompt& prompt, const QString& hostPort) {
+    const std::optional<TlsRefusal> refusal = m_configuration.TakeRefusal(hostPort);
+    if (!refusal)
+        return Verdict::NothingRefused;
+    return ask(prompt, *refusal) ? Verdict::Trusted : Verdict::Refused;
+}
+
+bool TlsTrustQuestions::ask(UserPrompt& prompt, const TlsRefusal& refusal) {
+    const QString key = refusal.hostPort + ' ' + refusal.peer.sha256;
+    if (m_declined.contains(key) || !AskToTrustCertificate(prompt, refusal, m_configuration)) {
+        m_declined.insert(key);
+        return false;
+    }
+    return true;
 }

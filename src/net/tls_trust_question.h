@@ -26,9 +26,16 @@ public:
     // Asks about every refusal waiting, those noted while a question is open included.
     // True when a certificate stays refused (declined now or before).
     bool AskAll(UserPrompt& prompt);
+    // Asks about the refusal noted for this host:port only (the refusals of other
+    // connections wait for their own owners' questions).
+    enum class Verdict { NothingRefused, Trusted, Refused };
+    Verdict AskAbout(UserPrompt& prompt, const QString& hostPort);
     void Forget() { m_declined.clear(); }
 
 private:
+    // True when the certificate is trusted now; a declined one is not asked about again.
+    bool ask(UserPrompt& prompt, const TlsRefusal& refusal);
+
     TlsConfiguration& m_configuration;
     QSet<QString> m_declined; // "host:port fingerprint"
 };

@@ -4,6 +4,7 @@
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "ftp/ftp_client.h"
+#include "net/async_socket.h"
 #include "scatter/ftp_site_address.h"
 #include "scatter/password_mask.h"
 #include "scatter/split_source.h"
@@ -109,13 +110,15 @@ bool UploadDriver::openSession(int row, const UploadSettings& settings) {
             m_client.Quit();
             return false;
         }
-        if (TlsConfiguration::Shared().HasRefusals()) {
-            if (m_certificateQuestions.AskAll(m_prompt)) {
-                setCell(row, UploadColumn::Status, QStringLiteral("Error:certificate"));
-                log(QStringLiteral("Error:certificate: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
-                return false;
-            }
-            continue;  // trusted now: at once, without a wait
+        switch (m_certificateQuestions.AskAbout(m_prompt, m_client.ControlSocket()->TlsHostPort())) {
+        case TlsTrustQuestions::Verdict::Refused:
+            setCell(row, UploadColumn::Status, QStringLiteral("Error:certificate"));
+            log(QStringLiteral("Error:certificate: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
+            return false;
+        case TlsTrustQuestions::Verdict::Trusted:
+            continue;  // at once, without a wait
+        case TlsTrustQuestions::Verdict::NothingRefused:
+            break;
         }
         waitBeforeRetry(RetryWaitMs(++failures, settings));
     }
