@@ -239,4 +239,28 @@ TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
     TlsConfiguration::Shared().Reset();
 }
 
+// File > Exit ends the program also while a run waits between attempts. (The exit ends
+// every later event loop of the process: ctest runs each test in a process of its own,
+// and this one comes last in the file.)
+TEST_F(UploadWindowTest, FileExitEndsARunThatWaits) {
+    const QString part = m_dir.filePath("p1.bin");
+    WriteFileBytes(part, "part");
+    form().uploadTable()->addRow({part, "http://w.example/", "4", "00000000", "no-such-host.invalid", "u", "pw", "?", "?"});
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // The first attempt failed: the run now waits before the next one.
+        if (form().ftpLog()->lines().filter("Error = ").isEmpty())
+            return;
+        poll.stop();
+        form().findChild<QAction*>("Exit1")->trigger();
+        // Without the abort the run would go on: end it after its next attempts.
+        QTimer::singleShot(3500, &form(), [this] { form().btnAbortFTP->click(); });
+    });
+    poll.start(5);
+    form().Button2->click();
+    EXPECT_EQ(form().ftpLog()->lines().filter("Connect Attempt # "), QStringList{"Connect Attempt # 1"});
+    EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
+    EXPECT_TRUE(form().Button2->isEnabled());
+}
+
 }  // namespace
