@@ -35,8 +35,10 @@ TEST(DebPackage, BuiltUnpackedAndRun) {
     EXPECT_TRUE(field("Maintainer").endsWith("@parcelwick.example>")) << field("Maintainer").toStdString();
     // Read from the programs by dpkg-shlibdeps, with the versions the build used.
     const QString depends = field("Depends");
-    for (const char* library : {"libc6 (>= ", "libqt6core6 (>= ", "libqt6widgets6 (>= ", "libqt6webenginewidgets6 (>= "})
+    for (const char* library :
+         {"libc6 (>= ", "libqt6core6 (>= ", "libqt6widgets6 (>= ", "libqt6webenginewidgets6 (>= ", "libssl3 (>= "})
         EXPECT_TRUE(depends.contains(library)) << library << " in " << depends.toStdString();
+    EXPECT_EQ(field("Recommends"), "xdg-utils, ca-certificates");
 
     const QString unpacked = dir.filePath("unpacked");
     ASSERT_EQ(RunProgram("dpkg-deb", {"-x", deb, unpacked}).status, 0);
