@@ -6,7 +6,9 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +25,33 @@ quint16 FreeLoopbackPort() {
     if (fd >= 0)
         ::close(fd);
     return port;
+}
+
+int ListenOn(quint32 address, quint16 port, quint16* bound) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(address);
+    addr.sin_port = htons(port);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    *bound = ntohs(addr.sin_port);
+    return fd;
+}
+
+bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    for (;;) {
+        const int n = ::poll(fds, 2, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0 && !(fds[1].revents & POLLIN);
+    }
 }
 
 bool LoopbackPortAnswers(quint16 port) {

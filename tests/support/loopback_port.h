@@ -8,6 +8,15 @@ class QProcess;
 // (a start that loses the race is retried on another port). 0 when none was given.
 quint16 FreeLoopbackPort();
 
+// A listening socket on the IPv4 address (host order) and port (0: the system picks
+// one), for the scripted servers' threads; -1 when that fails. The port actually bound
+// goes to *bound.
+int ListenOn(quint32 address, quint16 port, quint16* bound);
+
+// Waits until fd is readable (timeoutMs -1: without a limit); false when stopFd becomes
+// readable first (the server is ending) or the time runs out.
+bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs);
+
 // True when something accepts connections on 127.0.0.1:port.
 bool LoopbackPortAnswers(quint16 port);
 

@@ -60,15 +60,9 @@ PartReply PartReply::shortBody(const QByteArray& body, qint64 sent) {
 PartServer::PartServer(QMap<QString, QList<PartReply>> replies) : m_replies(std::move(replies)) {
     if (::pipe(m_stopPipe) != 0)
         throw std::runtime_error("part server: pipe failed");
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listenFd, 64) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    m_listenFd = ListenOn(INADDR_LOOPBACK, 0, &m_port);
+    if (m_listenFd < 0)
         throw std::runtime_error("part server: cannot listen on loopback");
-    m_port = ntohs(addr.sin_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -94,17 +88,6 @@ int PartServer::requests(const QString& path) const {
 int PartServer::openNow() const {
     std::lock_guard lock(m_mutex);
     return m_open;
-}
-
-// False when the server ends or the time runs out.
-bool PartServer::waitReadable(int fd, int timeoutMs) const {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    for (;;) {
-        const int n = ::poll(fds, 2, timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 && !(fds[1].revents & POLLIN);
-    }
 }
 
 void PartServer::acceptLoop() {

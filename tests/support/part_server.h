@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/loopback_port.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -55,7 +57,7 @@ private:
     void acceptLoop();
     void serve(int fd);
     bool readRequest(int fd, QByteArray& request);
-    bool waitReadable(int fd, int timeoutMs) const;
+    bool waitReadable(int fd, int timeoutMs) const { return WaitReadableUnlessStopped(fd, m_stopPipe[0], timeoutMs); }
 
     QMap<QString, QList<PartReply>> m_replies;
     QMap<QString, int> m_requests;

@@ -20,15 +20,9 @@ FtpStep make(FtpStep::Kind kind, const QByteArray& bytes = {}, int ms = 0) {
 }
 
 int listenLoopback(quint16& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    const int fd = ListenOn(INADDR_LOOPBACK, 0, &port);
+    if (fd < 0)
         throw std::runtime_error("scripted FTP server: cannot listen on loopback");
-    port = ntohs(addr.sin_port);
     return fd;
 }
 
@@ -110,16 +104,6 @@ bool ScriptedFtpServer::finished() const {
 void ScriptedFtpServer::fail(const QString& line) {
     std::lock_guard lock(m_mutex);
     m_failures << line;
-}
-
-bool ScriptedFtpServer::waitReadable(int fd, int timeoutMs) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    for (;;) {
-        const int n = ::poll(fds, 2, timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 && !(fds[1].revents & POLLIN);
-    }
 }
 
 void ScriptedFtpServer::run() {

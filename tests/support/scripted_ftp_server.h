@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/loopback_port.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -68,7 +70,7 @@ private:
     void run();
     void play(int fd);
     bool readLine(int fd, QByteArray& line);
-    bool waitReadable(int fd, int timeoutMs);
+    bool waitReadable(int fd, int timeoutMs) const { return WaitReadableUnlessStopped(fd, m_stopPipe[0], timeoutMs); }
     QByteArray substitute(QByteArray bytes) const;
     void fail(const QString& line);
     void closeFd(int& fd);

@@ -16,25 +16,6 @@
 
 namespace {
 
-// A listening socket on the IPv4 address (host order) and port (0: the system picks
-// one); -1 when that fails. The port actually bound goes to *bound.
-int listenOn(quint32 address, quint16 port, quint16* bound) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(address);
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    *bound = ntohs(addr.sin_port);
-    return fd;
-}
-
 }  // namespace
 
 ScriptStep ScriptStep::readUntil(const QByteArray& delimiter) {
@@ -85,7 +66,7 @@ ScriptedServer::ScriptedServer(QList<Dialogue> dialogues, bool repeatLast)
 
 ScriptedServer::ScriptedServer(QList<Dialogue> dialogues, bool repeatLast, quint32 address, quint16 port)
     : m_dialogues(std::move(dialogues)), m_repeatLast(repeatLast) {
-    m_listenFd = listenOn(address, port, &m_port);
+    m_listenFd = ListenOn(address, port, &m_port);
     if (m_listenFd < 0)
         throw std::runtime_error("scripted server: cannot listen on loopback");
     if (::pipe(m_stopPipe) != 0 || ::pipe(m_releasePipe) != 0)
@@ -151,18 +132,6 @@ void ScriptedServer::record(int index, const char* data, qint64 count) {
 void ScriptedServer::fail(const QString& line) {
     std::lock_guard lock(m_mutex);
     m_failures << line;
-}
-
-// Waits for the socket (or the end of the server); false when the server ends or the
-// time runs out.
-bool ScriptedServer::waitReadable(int fd, int timeoutMs) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    for (;;) {
-        const int n = ::poll(fds, 2, timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 && !(fds[1].revents & POLLIN);
-    }
 }
 
 bool ScriptedServer::stopWithin(int ms) {
@@ -294,7 +263,7 @@ const QByteArray& pattern() {
 }  // namespace
 
 ParallelSender::ParallelSender(int connections, qint64 bodySize) : m_connections(connections), m_bodySize(bodySize) {
-    m_listenFd = listenOn(INADDR_LOOPBACK, 0, &m_port);
+    m_listenFd = ListenOn(INADDR_LOOPBACK, 0, &m_port);
     if (m_listenFd < 0 || ::pipe(m_stopPipe) != 0)
         throw std::runtime_error("parallel sender: cannot listen on loopback");
     m_thread = std::thread([this] { run(); });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/loopback_port.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -73,7 +75,7 @@ private:
     void run();
     void play(int fd, const Dialogue& dialogue, int index);
     bool readUntil(int fd, int index, const QByteArray& delimiter, qint64 minimum);
-    bool waitReadable(int fd, int timeoutMs);
+    bool waitReadable(int fd, int timeoutMs) const { return WaitReadableUnlessStopped(fd, m_stopPipe[0], timeoutMs); }
     bool stopWithin(int ms);
     void record(int index, const char* data, qint64 count);
     void fail(const QString& line);

@@ -1,5 +1,7 @@
 #include "support/tls_peer.h"
 
+#include "support/loopback_port.h"
+
 #include <QFile>
 
 #include <openssl/err.h>
@@ -179,18 +181,14 @@ TlsPeer::TlsPeer(const Options& options, QList<Script> scripts) : m_options(opti
         m_ctx = nullptr;
     }
     ERR_clear_error();
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = loopback(options.listenPort, options.listenAddress);
-    socklen_t len = sizeof addr;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listenFd, 16) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        for (int fd : {m_listenFd, m_stopPipe[0], m_stopPipe[1], m_releasePipe[0], m_releasePipe[1]})
+    m_listenFd = ListenOn(options.listenAddress, options.listenPort, &m_port);
+    if (m_listenFd < 0) {
+        for (int fd : {m_stopPipe[0], m_stopPipe[1], m_releasePipe[0], m_releasePipe[1]})
             if (fd >= 0)
                 ::close(fd);
         SSL_CTX_free(m_ctx);
         throw std::runtime_error("tls peer: cannot listen on loopback");
     }
-    m_port = ntohs(addr.sin_port);
     m_threads.append(std::make_shared<std::thread>([this] { acceptLoop(); }));
 }
 
@@ -240,10 +238,7 @@ void TlsPeer::release() {
 }
 
 void TlsPeer::acceptLoop() {
-    for (;;) {
-        pollfd p[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0 || (p[1].revents & POLLIN))
-            return;
+    while (WaitReadableUnlessStopped(m_listenFd, m_stopPipe[0], -1)) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
