@@ -21,5 +21,10 @@ using FileCrc32Progress = std::function<void(uint64_t done, uint64_t total)>;
 // hears of each chunk (the last call has done == total).
 bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32Progress& progress = {});
 
+// The same for a file already open for reading (read from its current position to the
+// end it had when the call began): for a caller that opened it its own way, without
+// following a link. False for anything but a regular file.
+bool DescriptorCrc32(int fd, uint32_t& crc, const FileCrc32Progress& progress = {});
+
 // The one text form of a CRC: 8 upper-case hex digits, zero-padded ("0000ABCD").
 std::string Crc32Text(uint32_t crc);

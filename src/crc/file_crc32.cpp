@@ -38,18 +38,23 @@ bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32
     // O_NONBLOCK: opening a FIFO must not hang waiting for a writer; a plain read-only
     // open takes no lock, so a writer of the same file is not shut out.
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0)
-        return false;
+    return file.get() >= 0 && DescriptorCrc32(file.get(), crc, progress);
+}
+
+bool DescriptorCrc32(int fd, uint32_t& crc, const FileCrc32Progress& progress) {
     struct stat info {};
     // Only a regular file has a size to check the read against; a directory, FIFO or
     // device is "cannot be sized".
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
         return false;
-    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    if (start < 0 || start > info.st_size)
+        return false;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     // The file's size at open is what the CRC covers: a writer still appending adds
     // nothing to this call, and a file that shrank below it is a failed read.
-    const auto total = static_cast<uint64_t>(info.st_size);
+    const auto total = static_cast<uint64_t>(info.st_size - start);
     auto remaining = total;
     uint32_t reg = 0xFFFFFFFFu;
     if (remaining > 0) {
@@ -60,7 +65,7 @@ bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32
         while (remaining > 0) {
             const std::size_t want = remaining < bufferSize ? static_cast<std::size_t>(remaining) : bufferSize;
             std::size_t got = 0;
-            if (!readFully(file.get(), buffer.get(), want, got) || got != want)
+            if (!readFully(fd, buffer.get(), want, got) || got != want)
                 return false;
             reg = Crc32Update(reg, buffer.get(), got);
             remaining -= got;
