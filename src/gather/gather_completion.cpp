@@ -1,5 +1,6 @@
 // The three handlers of a part download: header end, data, and completion with the
 // verdict on the part file.
+#include "common/system_error.h"
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "crc/crc32.h"
@@ -8,14 +9,23 @@
 #include "gather/part_download.h"
 #include "gather/progress_figure.h"
 #include "http/http_client.h"
+#include "net/socket_error.h"
 #include "net/tls_error.h"
-
-#include <QFileInfo>
 
 namespace {
 
 // A fast download reports many chunks a second; its row is redrawn at most this often.
 constexpr qint64 RowRefreshMs = 100;
+
+// What ended a download when the bytes on disk cannot tell it: the part file refused a
+// write (a full disk, a server sending more than the part), or the server's certificate
+// was refused. Empty for every other end, whose verdict is the part file's.
+QString KnownCause(const PartFile& file, quint16 error) {
+    const QString refused = PartFileFailure(file);
+    if (!refused.isEmpty())
+        return refused;
+    return error == TLS_ERR_CERTIFICATE ? SocketErrorDesc(error) : QString();
+}
 
 }  // namespace
 
@@ -74,9 +84,23 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
     verify(row, download->file, s);
+    const QString cause = KnownCause(download->file, error);
+    if (!cause.isEmpty())
+        m_table.setCell(row, DownloadColumn::Status, "Error:" + cause);
+    const int writeError = download->file.writeError();
+    const QString writeFailure = SystemError("Cannot write ", download->file.fileName(), writeError);
     delete download;
     if (onPartFinished)
         onPartFinished(row);
+    if (writeError != 0) {
+        // Fetching again cannot help while the disk stays full or the file system
+        // refuses. Stopped before the message, which the window shows modally.
+        const bool first = !m_localFailure;
+        m_localFailure = true;
+        m_stopFlag = true;
+        if (first)
+            m_prompt.error(writeFailure);
+    }
     if (error == TLS_ERR_CERTIFICATE)
         askAboutCertificates();
     if (!m_stopFlag)
@@ -86,8 +110,7 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
 }
 
 void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s) {
-    const QFileInfo onDisk(file.fileName());
-    const qint64 size = onDisk.exists() ? onDisk.size() : -1;
+    const qint64 size = file.closedSize();
     // An empty file is an error only for a part that should hold something: an empty
     // part (an empty source, or a split with an empty last part) is complete as it is.
     if (size == 0 && m_table.cell(row, DownloadColumn::PartSize) != QLatin1String("0"))

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -47,6 +48,9 @@ FillOutcome GatherEngine::afterFill(FillOutcome outcome) {
         m_filled = m_mempwq;
         m_loaded = true;
         m_shownFailures.clear();
+        // A stop for a disk that failed the earlier table; the user's own Abort stays.
+        if (std::exchange(m_localFailure, false))
+            m_stopFlag = false;
         m_certificateQuestions.Forget();
     }
     showGauge();

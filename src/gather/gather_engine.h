@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/manifest_format.h"
+#include "common/safe_folder.h"
 #include "gather/check_and_fill.h"
 #include "gather/gather_settings.h"
 #include "gather/part_joiner.h"
@@ -134,4 +135,11 @@ private:
     // manifest asks again.
     TlsTrustQuestions m_certificateQuestions;
     bool m_asking = false;
+    // The parts directory of the current pass, opened so that no part is written or
+    // read through a link.
+    SafeFolder m_partsFolder;
+    // The folders could not be made, or a part file refused a write (the disk is full,
+    // the file system refuses): the gather stops, since fetching again cannot help, and
+    // a refused write is shown once. Resume and a new manifest try again.
+    bool m_localFailure = false;
 };

@@ -9,9 +9,8 @@
 #include "http/http_client.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QTimer>
+#include <sys/stat.h>
 
 void GatherEngine::Download() {
     // Before any manifest there is nothing to fetch and no folder to make; while the user
@@ -46,23 +45,31 @@ void GatherEngine::Download() {
 }
 
 bool GatherEngine::makeDirectories(const GatherSettings& s) {
-    const GatherPaths paths(s.savePath, m_filled.fileNameLine());
-    for (const QString& dir : {paths.partsDirectory(), paths.workDirectory()}) {
-        if (!QDir().mkpath(dir)) {
-            m_prompt.error("Cannot create " + dir);
-            return false;
-        }
-    }
-    return true;
+    QString error;
+    m_partsFolder = GatherPaths(s.savePath, m_filled.fileNameLine()).openPartsFolder(error);
+    if (m_partsFolder.valid())
+        return true;
+    // Nothing could be written: the gather stops here instead of waiting for ever, and
+    // Resume tries again. Stopped before the message, which the window shows modally.
+    m_localFailure = true;
+    m_stopFlag = true;
+    m_prompt.error(error);
+    if (m_live.isEmpty())
+        rest();
+    return false;
 }
 
 bool GatherEngine::acceptFromDisk(int row, const QString& path) {
-    const QFileInfo info(path);
-    if (!info.isFile())
+    // Not through a link planted in the parts folder: whatever it points to would be
+    // taken for the part and copied into the file.
+    QString notAFile;
+    const UniqueFd in = m_partsFolder.openForReading(LocalPartName(path), notAFile);
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.get(), &info) != 0)
         return false;
     bool satisfied = false;
     uint32_t crc = 0;
-    if (FileCrc32(QFile::encodeName(path).toStdString(), crc) &&
+    if (DescriptorCrc32(in.get(), crc) &&
         QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
         m_table.setCell(row, DownloadColumn::Status, "Done.");
         m_table.setCell(row, DownloadColumn::CrcOk, "G");
@@ -71,7 +78,7 @@ bool GatherEngine::acceptFromDisk(int row, const QString& path) {
     // A size line that is no number simply does not match.
     bool isNumber = false;
     const qint64 partSize = m_table.cell(row, DownloadColumn::PartSize).toLongLong(&isNumber);
-    if (isNumber && partSize == info.size())
+    if (isNumber && partSize == info.st_size)
         m_table.setCell(row, DownloadColumn::SizeOk, "G");
     if (satisfied && onPartFinished)
         onPartFinished(row);
@@ -83,11 +90,14 @@ void GatherEngine::startDownload(int row, const QString& path, QString& failure)
     m_table.setCell(row, DownloadColumn::Attempts,
                     QString::number(m_table.cell(row, DownloadColumn::Attempts).toLongLong() + 1));
     auto download = std::make_unique<PartDownload>(path);
+    // The file never grows past the part's size; a size line that is no number bounds
+    // nothing (its part can still be right by its CRC).
+    bool isNumber = false;
+    const qint64 partSize = m_table.cell(row, DownloadColumn::PartSize).toLongLong(&isNumber);
     // A part file that cannot be made must not hold a download slot for good: the row
     // gets an error status and waits for a later pass like any failed download.
-    if (!download->file.create())
-        return markStartFailure(row, "Error:File", "Cannot create " + path + ": " + download->file.errorString(),
-                                failure);
+    if (!download->file.create(m_partsFolder, LocalPartName(path), isNumber && partSize >= 0 ? partSize : -1))
+        return markStartFailure(row, "Error:File", download->file.errorString(), failure);
 
     const QString url = m_table.cell(row, DownloadColumn::Filename);
     auto* client = new THttpClient;
@@ -152,6 +162,7 @@ void GatherEngine::Abort() {
 
 void GatherEngine::Resume() {
     m_stopFlag = false;
+    m_localFailure = false;
     m_certificateQuestions.Forget();
     Download();
 }

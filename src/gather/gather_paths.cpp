@@ -19,3 +19,13 @@ QString GatherPaths::partsDirectory() const { return workDirectory() + "parts/";
 QString GatherPaths::partFile(const QString& url) const { return partsDirectory() + LocalPartName(url); }
 
 QString GatherPaths::outputFile() const { return workDirectory() + m_fileName; }
+
+SafeFolder GatherPaths::openPartsFolder(QString& error) const {
+    const AnchoredName work = SplitPrefixedPath(m_savePath, m_fileName + ".dir");
+    return SafeFolder::Open(work.anchor, {work.name, "parts"}, error);
+}
+
+SafeFolder GatherPaths::openWorkFolder(QString& error) const {
+    const AnchoredName work = SplitPrefixedPath(m_savePath, m_fileName + ".dir");
+    return SafeFolder::Open(work.anchor, {work.name}, error);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/safe_folder.h"
+
 #include <QString>
 
 // Where a gather puts its files. The save path is a plain prefix (the directory chooser
@@ -24,6 +26,14 @@ public:
     QString partFile(const QString& url) const;
     // work directory + file-name line: the rebuilt file
     QString outputFile() const;
+
+    // The parts directory and the work directory, created when missing, opened so that
+    // nothing is ever written through a link in their place (the folder the save path
+    // ends in is the anchor). Invalid on failure, with the message in `error`; a folder
+    // that cannot be created is named as the parts directory, as the pass and the
+    // rebuild report it.
+    SafeFolder openPartsFolder(QString& error) const;
+    SafeFolder openWorkFolder(QString& error) const;
 
 private:
     QString m_savePath;

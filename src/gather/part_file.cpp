@@ -1,18 +1,68 @@
 #include "gather/part_file.h"
 
+#include "common/safe_folder.h"
+#include "common/system_error.h"
 #include "crc/crc32.h"
 
-bool PartFile::create() {
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+PartFile::~PartFile() { PartFile::close(); }
+
+bool PartFile::create(const SafeFolder& folder, const QString& name, qint64 limit) {
+    close();
     m_register = 0xFFFFFFFFu;
     m_written = 0;
-    return open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    m_closedSize = -1;
+    m_writeError = 0;
+    m_overLimit = false;
+    m_limit = limit;
+    QString error;
+    m_fd = folder.createFile(name, error);
+    if (!m_fd.valid()) {
+        setErrorString(error);
+        return false;
+    }
+    return open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
+void PartFile::close() {
+    if (!m_fd.valid())
+        return;
+    struct stat info {};
+    m_closedSize = ::fstat(m_fd.get(), &info) == 0 ? qint64(info.st_size) : -1;
+    QIODevice::close();
+    // A late failure of the close shows in the file's size and CRC check.
+    m_fd.close();
+}
+
+qint64 PartFile::readData(char*, qint64) { return -1; }
+
 qint64 PartFile::writeData(const char* data, qint64 len) {
-    const qint64 n = QFile::writeData(data, len);
-    if (n > 0) {
-        m_register = Crc32Update(m_register, data, static_cast<std::size_t>(n));
-        m_written += n;
+    if (m_limit >= 0 && len > m_limit - m_written) {
+        m_overLimit = true;
+        setErrorString(PartFileFailure(*this));
+        return -1;
     }
-    return n;
+    for (qint64 done = 0; done < len;) {
+        const ssize_t n = ::write(m_fd.get(), data + done, std::size_t(len - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            m_writeError = errno;
+            setErrorString(PartFileFailure(*this));
+            return -1;
+        }
+        m_register = Crc32Update(m_register, data + done, std::size_t(n));
+        m_written += n;
+        done += n;
+    }
+    return len;
+}
+
+QString PartFileFailure(const PartFile& file) {
+    if (file.overLimit())
+        return QStringLiteral("server sent more than the part's %1 bytes").arg(file.limit());
+    return file.writeError() != 0 ? SystemReason(file.writeError()) : QString();
 }

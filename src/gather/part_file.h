@@ -1,28 +1,64 @@
 #pragma once
 
-#include <QFile>
+#include "common/unique_fd.h"
+
+#include <QIODevice>
+#include <QString>
 #include <cstdint>
+
+class SafeFolder;
 
 // The file a part is downloaded into. It takes the CRC-32 of the bytes as they are
 // written, so the check at the end of a download costs nothing however large the part:
 // the window never waits for a part to be read back. Writes go straight to the file
 // (unbuffered), so a write the file system refuses fails the download at once rather
 // than at the close.
-class PartFile : public QFile {
+//
+// It never takes more than the part's size from the manifest: a server that sends more
+// cannot fill the disk through a small part. The write that would pass the limit is
+// refused whole, and the HTTP client ends the download on a refused write.
+class PartFile : public QIODevice {
 public:
-    explicit PartFile(const QString& path) : QFile(path) {}
+    // `path` names the file in messages.
+    explicit PartFile(const QString& path) : m_path(path) {}
+    ~PartFile() override;
 
-    // Creates the file, or truncates an earlier one. False with errorString() on failure.
-    bool create();
+    // Creates the file under `name` in the parts folder, never through a link planted
+    // there (an earlier part file is replaced). `limit`: the most bytes it may take, -1
+    // for no limit. False with errorString() on failure.
+    bool create(const SafeFolder& folder, const QString& name, qint64 limit);
+    // Notes the file's size on disk, then closes it.
+    void close() override;
+    bool isSequential() const override { return true; }
 
+    QString fileName() const { return m_path; }
     qint64 written() const { return m_written; }
     // The CRC-32 of everything written since create().
     uint32_t crc() const { return ~m_register; }
+    // The size of the file when it was closed; -1 before, or when it could not be seen.
+    qint64 closedSize() const { return m_closedSize; }
+    // What ended the writing: the errno of a write the file system refused (0 when
+    // none), or a server sending more than the limit.
+    int writeError() const { return m_writeError; }
+    bool overLimit() const { return m_overLimit; }
+    qint64 limit() const { return m_limit; }
 
 protected:
+    qint64 readData(char* data, qint64 maxSize) override;
     qint64 writeData(const char* data, qint64 len) override;
 
 private:
+    QString m_path;
+    UniqueFd m_fd;
+    qint64 m_limit = -1;
     uint32_t m_register = 0xFFFFFFFFu;
     qint64 m_written = 0;
+    qint64 m_closedSize = -1;
+    int m_writeError = 0;
+    bool m_overLimit = false;
 };
+
+// The text of a part download ended by its file: "server sent more than the part's N
+// bytes", or the system's reason for the refused write; empty when the file refused
+// nothing.
+QString PartFileFailure(const PartFile& file);

@@ -1,5 +1,6 @@
 #include "gather/part_joiner.h"
 
+#include "common/safe_folder.h"
 #include "common/system_error.h"
 #include "common/unique_fd.h"
 #include "crc/crc32.h"
@@ -25,8 +26,6 @@ constexpr std::size_t BufferBytes = 256 * 1024;
 // waits long for new bytes, and progress is told often.
 constexpr std::size_t KernelCopyBytes = 8 * 1024 * 1024;
 
-QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
-
 bool WriteAll(int fd, const char* data, std::size_t size, int& error) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -42,11 +41,12 @@ bool WriteAll(int fd, const char* data, std::size_t size, int& error) {
     return true;
 }
 
-qint64 TotalSize(const QStringList& files) {
+qint64 TotalSize(const SafeFolder& parts, const QStringList& names) {
     qint64 total = 0;
-    for (const QString& file : files) {
+    for (const QString& name : names) {
         struct stat info {};
-        if (::stat(NativePath(file).constData(), &info) == 0 && S_ISREG(info.st_mode))
+        if (::fstatat(parts.fd(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
             total += info.st_size;
     }
     return total;
@@ -54,10 +54,13 @@ qint64 TotalSize(const QStringList& files) {
 
 // The CRC of the output, read on the second core right behind the copy: the bytes are
 // still in the page cache, so the CRC costs little more than the copy, and it is the
-// CRC of what the output file holds, not of what the parts held when read again.
+// CRC of what the output file holds, not of what the parts held when read again. It
+// reads through a descriptor of its own on the same open file, at its own offsets.
 class OutputCrcPass {
 public:
-    explicit OutputCrcPass(const QString& output) : m_output(output), m_thread([this] { run(); }) {}
+    OutputCrcPass(int output, const QString& path)
+        : m_output(path), m_in(::fcntl(output, F_DUPFD_CLOEXEC, 0)), m_error(m_in.valid() ? 0 : errno),
+          m_thread([this] { run(); }) {}
     ~OutputCrcPass() {
         stop();
         finish();
@@ -99,11 +102,8 @@ private:
     }
 
     void run() {
-        UniqueFd in(::open(NativePath(m_output).constData(), O_RDONLY | O_CLOEXEC));
-        if (!in.valid()) {
-            m_error = errno;
+        if (!m_in.valid())
             return;
-        }
         std::unique_ptr<char[]> buffer(new char[BufferBytes]);
         qint64 position = 0;
         // A file that reads shorter than what was written to it (a device, a file cut
@@ -122,7 +122,7 @@ private:
                 return;
             while (position < limit && !m_stop) {
                 const std::size_t want = static_cast<std::size_t>(std::min<qint64>(limit - position, BufferBytes));
-                const ssize_t n = ::read(in.get(), buffer.get(), want);
+                const ssize_t n = ::pread(m_in.get(), buffer.get(), want, position);
                 if (n < 0) {
                     if (errno == EINTR)
                         continue;
@@ -142,13 +142,14 @@ private:
     }
 
     const QString m_output;
+    const UniqueFd m_in;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     qint64 m_written = 0;
     bool m_copied = false;
     std::atomic<bool> m_stop{false};
     uint32_t m_register = 0xFFFFFFFFu;
-    int m_error = 0;
+    int m_error;
     std::thread m_thread;  // last: starts once everything it uses exists
 };
 
@@ -190,41 +191,13 @@ int AppendPart(int in, int out, char* buffer, bool& kernelCopy, const std::funct
     }
 }
 
-// Opens a part for reading. A FIFO must not hang the join waiting for a writer, and a
-// directory opens without complaint but cannot be read: both are refused here with
-// the part's name. Returns the descriptor, or -1 and the message.
-int OpenPart(const QString& part, QString& error) {
-    UniqueFd in(::open(NativePath(part).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!in.valid()) {
-        error = SystemError("Cannot open the part file ", part, errno);
-        return -1;
-    }
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0) {
-        error = SystemError("Cannot read the part file ", part, errno);
-        return -1;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? SystemError("Cannot read the part file ", part, EISDIR)
-                                      : "Cannot read the part file " + part + ": not a regular file";
-        return -1;
-    }
-    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
-    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    return in.release();
-}
-
 }  // namespace
 
-JoinResult JoinParts(const QStringList& partFiles, const QString& outputFile, const JoinProgress& progress) {
+JoinResult JoinParts(const SafeFolder& parts, const QStringList& names, UniqueFd output, const QString& outputPath,
+                     const JoinProgress& progress) {
     JoinResult result;
-    UniqueFd out(::open(NativePath(outputFile).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.valid()) {
-        result.error = SystemError("Cannot create ", outputFile, errno);
-        return result;
-    }
-    const qint64 total = TotalSize(partFiles);
-    OutputCrcPass crcPass(outputFile);
+    const qint64 total = TotalSize(parts, names);
+    OutputCrcPass crcPass(output.get(), outputPath);
     std::unique_ptr<char[]> buffer(new char[BufferBytes]);
     bool kernelCopy = true;
     const auto advanced = [&](qint64 n) {
@@ -238,18 +211,19 @@ JoinResult JoinParts(const QStringList& partFiles, const QString& outputFile, co
         result.error = message;
         return result;
     };
-    for (const QString& part : partFiles) {
+    for (const QString& name : names) {
         QString error;
-        const UniqueFd in(OpenPart(part, error));
+        const UniqueFd in = parts.openForReading(name, error, "the part file ");
         if (!in.valid())
             return abandon(error);
+        ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         bool readFailed = false;
-        if (const int failure = AppendPart(in.get(), out.get(), buffer.get(), kernelCopy, advanced, readFailed))
-            return abandon(readFailed ? SystemError("Cannot read the part file ", part, failure)
-                                      : SystemError("Cannot write ", outputFile, failure));
+        if (const int failure = AppendPart(in.get(), output.get(), buffer.get(), kernelCopy, advanced, readFailed))
+            return abandon(readFailed ? SystemError("Cannot read the part file ", parts.path() + name, failure)
+                                      : SystemError("Cannot write ", outputPath, failure));
     }
-    if (out.close() != 0)
-        return abandon(SystemError("Cannot write ", outputFile, errno));
+    if (output.close() != 0)
+        return abandon(SystemError("Cannot write ", outputPath, errno));
     crcPass.finish();
     if (!crcPass.ok()) {
         result.error = crcPass.failure();

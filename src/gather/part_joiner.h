@@ -1,9 +1,13 @@
 #pragma once
 
+#include "common/unique_fd.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+
+class SafeFolder;
 
 struct JoinResult {
     bool ok = false;
@@ -16,11 +20,14 @@ struct JoinResult {
 // after every block, so a front end can show how far the join is.
 using JoinProgress = std::function<void(qint64 done, qint64 total)>;
 
-// Creates (or truncates) the output and appends the part files to it in order. The copy
-// is in-kernel where the file systems allow it; a second thread reads the output right
-// behind the copy and takes its CRC-32, so the CRC is the one of the bytes that landed in
-// the file, at little more than the cost of the copy. Bounded buffers whatever the sizes.
-// A part that cannot be opened or read (missing, a directory, no permission) stops the
-// join with a message naming that part; the output is closed and holds the parts copied
-// so far.
-JoinResult JoinParts(const QStringList& partFiles, const QString& outputFile, const JoinProgress& progress = {});
+// Appends the part files `names` of the parts folder, in order, to the output (a new
+// file, open for reading and writing, closed here). The copy is in-kernel where the file
+// systems allow it; a second thread reads the output right behind the copy and takes its
+// CRC-32, so the CRC is the one of the bytes that landed in the file, at little more
+// than the cost of the copy. Bounded buffers whatever the sizes. A part is never read
+// through a link planted in its place. A part that cannot be opened or read (missing, a
+// directory, a link, no permission) stops the join with a message naming that part;
+// the output then holds the parts copied so far. `outputPath` names the output in
+// messages.
+JoinResult JoinParts(const SafeFolder& parts, const QStringList& names, UniqueFd output, const QString& outputPath,
+                     const JoinProgress& progress = {});

@@ -2,6 +2,8 @@
 
 #include "common/manifest_format.h"
 #include "common/path_rules.h"
+#include "common/safe_folder.h"
+#include "common/system_error.h"
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "crc/crc32.h"
@@ -9,7 +11,6 @@
 #include "gather/gather_paths.h"
 #include "gather/part_joiner.h"
 
-#include <QDir>
 #include <QUrl>
 
 namespace {
@@ -28,11 +29,28 @@ QString UnsafeNameMessage(const ManifestLines& mempwq, const TextTable& table) {
     return QString();
 }
 
-bool MakeDirectory(const QString& path, UserPrompt& prompt) {
-    if (QDir().mkpath(path))
-        return true;
-    prompt.error("Cannot create " + path);
-    return false;
+// The join goes into a fresh file beside the output, renamed over it once every part is
+// in: a link planted where the output goes is replaced, never written through, and a
+// join that fails leaves no half file under the output's name (an earlier output
+// stays as it was). A CRC that differs is no failure of the join: that file is kept.
+JoinResult JoinIntoPlace(const SafeFolder& work, const QString& outputName, const QString& outputPath,
+                         const SafeFolder& parts, const QStringList& names, const JoinProgress& progress) {
+    JoinResult result;
+    QString temporary;
+    int error = 0;
+    UniqueFd out = work.createTemporary(".pw-rebuild-", temporary, error);
+    if (!out.valid()) {
+        result.error = SystemError("Cannot create ", outputPath, error);
+        return result;
+    }
+    result = JoinParts(parts, names, std::move(out), outputPath, progress);
+    if (result.ok && !work.rename(temporary, outputName, error)) {
+        result.ok = false;
+        result.error = SystemError("Cannot create ", outputPath, error);
+    }
+    if (!result.ok)
+        work.remove(temporary);
+    return result;
 }
 
 }  // namespace
@@ -47,16 +65,23 @@ RebuildOutcome Rebuild(const ManifestLines& mempwq, const QString& savePath, con
         return RebuildOutcome::Failed;
     }
     const GatherPaths paths(savePath, mempwq.fileNameLine());
-    if (!MakeDirectory(paths.partsDirectory(), prompt) || !MakeDirectory(paths.workDirectory(), prompt))
+    QString error;
+    const SafeFolder parts = paths.openPartsFolder(error);
+    const SafeFolder work = parts.valid() ? paths.openWorkFolder(error) : SafeFolder();
+    if (work.valid())
+        error = work.refusalToReplace(mempwq.fileNameLine());
+    if (!error.isEmpty()) {
+        prompt.error(error);
         return RebuildOutcome::Failed;
+    }
 
-    QStringList partFiles;
+    QStringList names;
     for (int r = 0; r < downloadTable.rows(); ++r)
-        partFiles.append(paths.partFile(downloadTable.cell(r, DownloadColumn::Filename)));
+        names.append(LocalPartName(downloadTable.cell(r, DownloadColumn::Filename)));
     const QString output = paths.outputFile();
     const JoinResult joined = [&] {
         BusyCursor busy(prompt);
-        return JoinParts(partFiles, output, progress);
+        return JoinIntoPlace(work, mempwq.fileNameLine(), output, parts, names, progress);
     }();
     if (!joined.ok) {
         prompt.error(joined.error);

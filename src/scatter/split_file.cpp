@@ -1,12 +1,11 @@
 #include "common/path_rules.h"
+#include "common/safe_folder.h"
 #include "common/user_error.h"
 #include "crc/crc32.h"
 #include "scatter/split_reader.h"
 #include "scatter/split_source.h"
 #include "scatter/splitter.h"
 #include "scatter/upload_table.h"
-
-#include <QDir>
 
 namespace {
 
@@ -51,8 +50,13 @@ uint32_t SplitFile(const SplitRequest& request, TextTable& uploadTable, const Sp
             throw UserError("Cannot split " + request.sourcePath + ": part file " + partPath(i) +
                             " would overwrite the source file itself.");
     }
-    if (!QDir().mkpath(uploadDir))
-        throw UserError("Cannot create " + uploadDir);
+    // The upload folder is never a link planted in the save folder: a part written
+    // through it would land elsewhere.
+    QString error;
+    const AnchoredName upload = SplitPrefixedPath(request.savePath, FileNameOfPath(request.sourcePath) + ".uldir");
+    const SafeFolder folder = SafeFolder::Open(upload.anchor, {upload.name}, error);
+    if (!folder.valid())
+        throw UserError(error);
 
     uploadTable.clear();
     for (int i = 1; i <= request.parts; ++i) {
@@ -61,7 +65,7 @@ uint32_t SplitFile(const SplitRequest& request, TextTable& uploadTable, const Sp
         std::function<void(qint64)> copied;
         if (progress)
             copied = [&progress, &reader, i](qint64 done) { progress(done, reader.size(), i); };
-        const uint32_t crc = reader.copyNextPart(path, size, copied);
+        const uint32_t crc = reader.copyNextPart(folder, path.mid(uploadDir.size()), size, copied);
         uploadTable.addRow({path, "?", QString::number(size), QString::fromStdString(Crc32Text(crc)), "?", "?", "?",
                             "?", "?"});
     }

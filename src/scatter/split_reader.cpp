@@ -1,5 +1,6 @@
 #include "scatter/split_reader.h"
 
+#include "common/safe_folder.h"
 #include "common/system_error.h"
 #include "common/unique_fd.h"
 #include "common/user_error.h"
@@ -48,22 +49,16 @@ bool SplitReader::isSourceFile(const QString& path) const {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && sameFile(info, m_info);
 }
 
-uint32_t SplitReader::copyNextPart(const QString& partPath, qint64 size, const std::function<void(qint64)>& copied) {
-    // Not O_TRUNC: the file is truncated only once it is known not to be the source.
-    const int out = ::open(QFile::encodeName(partPath).constData(),
-                           O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (out < 0)
-        throw UserError("Cannot create " + partPath + ": " + SystemReason(errno));
-    UniqueFd guard(out);
-    struct stat info {};
-    if (::fstat(out, &info) != 0)
-        throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
-    if (sameFile(info, m_info))
-        throw UserError("Cannot write " + partPath + ": it is the source file itself");
-    if (!S_ISREG(info.st_mode))
-        throw UserError("Cannot write " + partPath + ": it is not a regular file");
-    if (::ftruncate(out, 0) != 0)
-        throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
+uint32_t SplitReader::copyNextPart(const SafeFolder& folder, const QString& partName, qint64 size,
+                                   const std::function<void(qint64)>& copied) {
+    const QString partPath = folder.path() + partName;
+    // A new file, never through a link planted in the upload folder; an earlier part
+    // of that name is replaced.
+    QString error;
+    UniqueFd guard = folder.createFile(partName, error);
+    if (!guard.valid())
+        throw UserError(error);
+    const int out = guard.get();
 
     uint32_t crc = 0xFFFFFFFFu;
     for (qint64 left = size; left > 0;) {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+class SafeFolder;
+
 // The source of a split, open read-only and read once from start to end: each part
 // is the next slice, copied through one buffer whose bytes also feed the part's CRC,
 // so no byte is read twice. Every failure is a UserError naming the file and the
@@ -27,10 +29,12 @@ public:
     // writing a part there would destroy the source.
     bool isSourceFile(const QString& path) const;
 
-    // Creates or truncates the part file and copies the next `size` bytes of the
-    // source into it. Returns the part's CRC-32. `copied`, when given, hears after every
-    // block how many bytes of the source have been copied so far.
-    uint32_t copyNextPart(const QString& partPath, qint64 size, const std::function<void(qint64 copied)>& copied = {});
+    // Creates the part file in the upload folder (an earlier one is replaced, a link in
+    // its place refused) and copies the next `size` bytes of the source into it. Returns
+    // the part's CRC-32. `copied`, when given, hears after every block how many bytes of
+    // the source have been copied so far.
+    uint32_t copyNextPart(const SafeFolder& folder, const QString& partName, qint64 size,
+                          const std::function<void(qint64 copied)>& copied = {});
 
     // CRC-32 of every byte copied so far: after the last part, the whole source's as
     // the parts hold it, with no second read of the file.

@@ -58,7 +58,7 @@ TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray part = "the part as the manifest knows it";
-    PartServer server({{"/w.bin", {PartReply::ok("something else entirely, same length.")}},
+    PartServer server({{"/w.bin", {PartReply::ok("something else entirely, same len")}},
                        {"/m.pwq", {PartReply::status(404, "<html>gone</html>")}}});
     const QString manifest = dir.filePath("w.pwq");
     WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("w.dat", {part}, {server.url("/w.bin")})));

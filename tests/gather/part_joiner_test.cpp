@@ -1,6 +1,7 @@
 // Joining part files: the output holds the parts' bytes in order and the CRC returned is
 // the output's, whether the copy runs in the kernel (same file system) or through the
 // buffer (parts on tmpfs, output on the disk), and across the copy's 64 MiB steps.
+#include "common/safe_folder.h"
 #include "crc/crc32.h"
 #include "gather/part_joiner.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -33,6 +35,16 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Joins the named parts of `folder` into a new file at `output` (or /dev/null).
+JoinResult join(const QString& folder, const QStringList& names, const QString& output, const JoinProgress& progress = {}) {
+    QString error;
+    const SafeFolder parts = SafeFolder::Open(folder, {}, error);
+    EXPECT_TRUE(parts.valid()) << error.toStdString();
+    UniqueFd out(::open(QFile::encodeName(output).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    EXPECT_TRUE(out.valid());
+    return JoinParts(parts, names, std::move(out), output, progress);
+}
+
 class PartJoinerTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PartJoinerTest, OutputHoldsThePartsInOrderWithTheirCrc) {
@@ -46,13 +58,13 @@ TEST_P(PartJoinerTest, OutputHoldsThePartsInOrderWithTheirCrc) {
     QByteArray whole;
     for (int i = 0; i < sizes.size(); ++i) {
         const QByteArray bytes = randomBytes(sizes[i], 7 + i);
-        parts << partDir.filePath(QString("p%1.bin").arg(i + 1));
-        writeFile(parts.last(), bytes);
+        parts << QString("p%1.bin").arg(i + 1);
+        writeFile(partDir.filePath(parts.last()), bytes);
         whole += bytes;
     }
     const QString output = outDir.filePath("joined");
     QList<std::pair<qint64, qint64>> progress;
-    const JoinResult joined = JoinParts(parts, output, [&](qint64 done, qint64 total) { progress.append({done, total}); });
+    const JoinResult joined = join(partDir.path(), parts, output, [&](qint64 done, qint64 total) { progress.append({done, total}); });
     ASSERT_TRUE(joined.ok) << joined.error.toStdString();
     EXPECT_EQ(joined.bytes, whole.size());
     ASSERT_GE(progress.size(), 8) << "the 64 MiB part is told in steps";
@@ -72,7 +84,7 @@ TEST(PartJoiner, MissingPartStopsWithItsNameAndKeepsWhatWasCopied) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     writeFile(dir.filePath("a"), "first part");
-    const JoinResult joined = JoinParts({dir.filePath("a"), dir.filePath("missing"), dir.filePath("a")}, dir.filePath("out"));
+    const JoinResult joined = join(dir.path(), {"a", "missing", "a"}, dir.filePath("out"));
     EXPECT_FALSE(joined.ok);
     EXPECT_TRUE(joined.error.startsWith("Cannot open the part file " + dir.filePath("missing") + ": "))
         << joined.error.toStdString();
@@ -95,7 +107,7 @@ TEST(PartJoiner, APartThatCannotBeReadIsNamedNotTakenForAWriteFailure) {
         {"missing", "Cannot open the part file " + dir.filePath("missing") + ": No such file or directory"},
     };
     for (const Row& row : rows) {
-        const JoinResult joined = JoinParts({dir.filePath("a"), dir.filePath(row.part), dir.filePath("a")}, dir.filePath("out"));
+        const JoinResult joined = join(dir.path(), {"a", row.part, "a"}, dir.filePath("out"));
         EXPECT_FALSE(joined.ok) << row.part;
         EXPECT_EQ(joined.error, row.message);
         EXPECT_EQ(readFile(dir.filePath("out")), QByteArray("first part")) << row.part;
@@ -103,15 +115,14 @@ TEST(PartJoiner, APartThatCannotBeReadIsNamedNotTakenForAWriteFailure) {
 }
 
 // The CRC is the one of what the output holds, read back: an output that keeps nothing
-// of what was written (here /dev/null behind a link) gives the CRC of nothing, never the
-// CRC of the parts.
+// of what was written (here /dev/null) gives the CRC of nothing, never the CRC of the
+// parts.
 TEST(PartJoiner, TheCrcIsTheOneOfTheOutputAsWritten) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray bytes = randomBytes(3 * 1024 * 1024 + 5, 99);
     writeFile(dir.filePath("p1"), bytes);
-    ASSERT_TRUE(QFile::link("/dev/null", dir.filePath("sink")));
-    const JoinResult joined = JoinParts({dir.filePath("p1")}, dir.filePath("sink"));
+    const JoinResult joined = join(dir.path(), {"p1"}, "/dev/null");
     ASSERT_TRUE(joined.ok) << joined.error.toStdString();
     EXPECT_EQ(joined.bytes, bytes.size());
     EXPECT_EQ(joined.crc, 0u) << "the CRC of an empty file";

@@ -100,14 +100,19 @@ TEST_F(RebuildTest, LowerCaseFileCrcNeverMatches) {
     EXPECT_EQ(rebuild(), RebuildOutcome::CrcError);
 }
 
-TEST_F(RebuildTest, AMissingPartStopsWithItsNameAndKeepsWhatWasCopied) {
+TEST_F(RebuildTest, AMissingPartStopsWithItsNameAndLeavesNoHalfFile) {
     const QString missing = m_paths->partFile(m_table.cell(1, DownloadColumn::Filename));
     ASSERT_TRUE(QFile::remove(missing));
+    QFile earlier(m_paths->outputFile());
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("an earlier output");
+    earlier.close();
     EXPECT_EQ(rebuild(), RebuildOutcome::Failed);
     ASSERT_EQ(m_prompt.shown().size(), 1);
     EXPECT_EQ(m_prompt.shown()[0].kind, ScriptedPrompt::Kind::Error);
     EXPECT_TRUE(m_prompt.shown()[0].text.contains(missing)) << m_prompt.shown()[0].text.toStdString();
-    EXPECT_EQ(ReadAll(m_paths->outputFile()), m_parts[0]);
+    EXPECT_EQ(ReadAll(m_paths->outputFile()), "an earlier output") << "the half join went nowhere";
+    EXPECT_EQ(QDir(m_paths->workDirectory()).entryList(QDir::Files | QDir::Hidden), QStringList{"big.iso"});
     EXPECT_TRUE(m_prompt.openedUrls().isEmpty());
     EXPECT_EQ(m_prompt.busyDepth(), 0);
 }
@@ -136,7 +141,7 @@ TEST_F(RebuildTest, CreatesMissingDirectoriesAndReportsOnesItCannot) {
     blocker.close();
     m_savePath = m_dir.path() + "/blocked/";
     EXPECT_EQ(rebuild(), RebuildOutcome::Failed);
-    EXPECT_EQ(m_prompt.messages(), QStringList{"Cannot create " + m_savePath + "big.iso.dir/parts/"});
+    EXPECT_EQ(m_prompt.messages(), QStringList{"Cannot create " + m_savePath + "big.iso.dir/parts/: Not a directory"});
 }
 
 TEST_F(RebuildTest, NamesThatAreNotPlainAreRefusedBeforeAnythingIsWritten) {

@@ -195,7 +195,7 @@ TEST_F(SplitFileTest, UploadDirectoryThatCannotBeCreated) {
         SplitFile(r, m_table);
         ADD_FAILURE() << "no error";
     } catch (const UserError& error) {
-        EXPECT_EQ(error.text(), "Cannot create " + r.savePath + "movie.avi.uldir/");
+        EXPECT_EQ(error.text(), "Cannot create " + r.savePath + "movie.avi.uldir/: Not a directory");
     }
     EXPECT_EQ(m_table.rows(), 1);
 }
