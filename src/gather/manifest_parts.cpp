@@ -4,6 +4,8 @@
 #include "common/path_rules.h"
 #include "gather/gather_paths.h"
 
+#include <QHash>
+
 QList<ManifestPart> ManifestParts(const QStringList& lines) {
     QList<ManifestPart> parts;
     // Entry starts are lines 5, 8, 11, ... (from 0) up to the third line from the end,
@@ -23,6 +25,10 @@ QString ManifestRefusal(const QStringList& lines) {
         return "Refused: this Parcelwick file names the file \"" + VisibleName(fileName) +
                "\", which is not a plain file name. Nothing was created.";
     const QList<ManifestPart> parts = ManifestParts(lines);
+    // Two parts of one local name would share one part file, and neither could ever be
+    // right. A hash of the names seen keeps the check linear in the number of parts.
+    QHash<QString, qsizetype> firstWithName;
+    firstWithName.reserve(parts.size());
     for (qsizetype j = 0; j < parts.size(); ++j) {
         const QString local = LocalPartName(parts[j].url);
         if (!IsPlainFileName(local))
@@ -30,6 +36,14 @@ QString ManifestRefusal(const QStringList& lines) {
                            "is not a plain file name. Nothing was created.")
                 .arg(j + 1)
                 .arg(VisibleName(parts[j].url), VisibleName(local));
+        const auto seen = firstWithName.constFind(local);
+        if (seen != firstWithName.constEnd())
+            return QString("Refused: parts %1 and %2 of this Parcelwick file have the same local file name \"%3\", "
+                           "so they would share one part file. Nothing was created.")
+                .arg(seen.value() + 1)
+                .arg(j + 1)
+                .arg(VisibleName(local));
+        firstWithName.insert(local, j);
     }
     return QString();
 }

@@ -18,5 +18,6 @@ QList<ManifestPart> ManifestParts(const QStringList& lines);
 
 // Why lines may not fill the download table, as the message to show; empty when they
 // may. Checked in this order: the signature line, the version line, then the names of
-// the files a gather would create (the file-name line and each part's local name).
+// the files a gather would create (the file-name line and each part's local name, which
+// must be plain and differ from the other parts' local names).
 QString ManifestRefusal(const QStringList& lines);

@@ -146,7 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"url ends in slash", WithUrl("http://w/dir/"), "part 2", false},
         RefusalCase{"url ends in dot dot", WithUrl("http://w/.."), "\"..\"", false},
         RefusalCase{"url with nul", WithUrl(QString("http://w/p") + QChar(0) + ".bin"), "p\\0.bin", false},
-        RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false}),
+        RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false},
+        RefusalCase{"two urls with one local name", WithUrl("http://v/elsewhere/ok.bin"),
+                    "parts 1 and 2 of this Parcelwick file have the same local file name \"ok.bin\"", false}),
     [](const auto& param) {
         QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
