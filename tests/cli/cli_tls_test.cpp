@@ -172,6 +172,7 @@ TEST(CliTls, GatherOfPartsOverHttps) {
     EXPECT_TRUE(refused.err.contains("(--trust-fingerprint " + TlsCertificates::fingerprintOf(certs.good().cert)))
         << refused.err.toStdString();
     EXPECT_FALSE(refused.err.contains("attempt 3")) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains("part 1/2: Error:Certificate not trusted")) << refused.err.toStdString();
     EXPECT_TRUE(refused.err.contains("The gather stopped: 0 of 2 parts done")) << refused.err.toStdString();
 
     const CliRun fetched =
