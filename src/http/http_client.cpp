@@ -357,6 +357,9 @@ void THttpClient::sendBodyStep() {
         m_sendBuffer.reset(new char[kSendBlock]);
     const qint64 count = m_sendStream ? m_sendStream->read(m_sendBuffer.get(), kSendBlock) : 0;
     if (count > 0) {
+        // A POST body on its way is progress: the wait for the header starts again.
+        if (m_state == hsWaitingHead)
+            startWait(WaitPhase::Header);
         m_sentCount += count;
         fire(OnSendData, static_cast<const char*>(m_sendBuffer.get()), count);
         m_socket->Send(m_sendBuffer.get(), count);
