@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <limits>
+
 namespace {
 
 // The socket tells nothing between the end of its TCP connect and the end of the TLS
@@ -31,7 +33,8 @@ void THttpClient::armWait() {
     qint64 left = qint64(m_timeout) * 1000 - m_waitClock.elapsed();
     if (m_waitPhase == WaitPhase::Connect && m_tls)
         left = qMin(left, qMin(qint64(m_timeout) * 100, kHandshakeLookMs));
-    m_waitTimer->start(int(qMax<qint64>(left, 0)));
+    // A bound past what one timer holds (about 24 days) is looked at again when it fires.
+    m_waitTimer->start(int(qMin(qMax(left, qint64(0)), qint64(std::numeric_limits<int>::max()))));
 }
 
 void THttpClient::waitTimerFired() {
