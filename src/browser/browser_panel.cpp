@@ -61,7 +61,7 @@ QStringList BrowserPanel::fetch(const QString& url) {
     THttpClient& client = *m_controls.client;
     for (;;) {
         try {
-            return FetchManifestLines(client, url, *m_controls.fetched);
+            return FetchManifestLines(client, url, *m_controls.fetched, kManifestFetchTimeoutSeconds);
         } catch (const EHttpException&) {
             // An untrusted certificate is the user's to decide on; once trusted, the link
             // is fetched again. Declined, the error report shows why nothing came.

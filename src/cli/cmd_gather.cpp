@@ -37,7 +37,9 @@ const char Usage[] =
     "  --save-path DIR    where the parts and the file go (default ~/ParcelwickFiles/)\n"
     "  --simultaneous N   downloads at once, 0..2 (default 2)\n"
     "  --timeout S        a download idle for S seconds is aborted and fetched again,\n"
-    "                     5..1000 (default 30)\n"
+    "                     5..1000 (default 30); also the bound on each wait (connection,\n"
+    "                     TLS handshake, response header) of every download and of the\n"
+    "                     fetch of a manifest URL\n"
     "  --attempts N       downloads of one part before the gather stops, 10..1000 (default 100)\n"
     "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
     "  --no-check-disk    parts already on disk are fetched again\n"
@@ -136,7 +138,7 @@ int RunGather(const QStringList& args) {
     if (source.startsWith("http://", Qt::CaseInsensitive) || source.startsWith("https://", Qt::CaseInsensitive)) {
         try {
             TextLog fetched;
-            lines = FetchManifestLines(manifestClient, source, fetched);
+            lines = FetchManifestLines(manifestClient, source, fetched, settings.timeoutSeconds);
         } catch (const UserError& e) {
             if (manifestClient.RequestDoneError() == TLS_ERR_CERTIFICATE)
                 ShowRefusedCertificates();

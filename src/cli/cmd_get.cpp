@@ -15,7 +15,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: parcelwick-cli get [-q] URL [-o FILE] [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
+    "usage: parcelwick-cli get [-q] URL [-o FILE] [--timeout S] [--cacert FILE] [--insecure]\n"
+    "                          [--trust-fingerprint SHA256]\n"
     "\n"
     "Fetches URL (http:// or https://) with one HTTP/1.0 GET, following relocations (at\n"
     "most 20), and writes the document to FILE (standard output without -o, or with -o -).\n"
@@ -25,13 +26,17 @@ const char kUsage[] =
     "its name and issued by a CA the system (or --cacert) trusts; a refused one is shown\n"
     "with its fingerprint.\n"
     "\n"
-    "  -o, --output FILE  where the document goes\n" PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP
+    "  -o, --output FILE  where the document goes\n"
+    "      --timeout S    seconds for each of the connection, the TLS handshake and the\n"
+    "                     response header of each hop (default 30; 0: no bound)\n" PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP
     PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 for a complete document with a status from 200 to 299; 1 for any\n"
     "other status (a relocation without a Location among them), a document cut short\n"
-    "(over TLS also one without a length that ends without close_notify), connection\n"
-    "errors and refused certificates; 2 for a wrong command line.";
+    "(over TLS also one without a length that ends without close_notify), a header cut\n"
+    "short, a Content-Length that is no count or disagrees with another, bytes beyond\n"
+    "the announced length (never written), a time-out, connection errors and refused\n"
+    "certificates; 2 for a wrong command line.";
 
 // Why a finished request is no success, or empty when it is one.
 QString failureText(const THttpClient& client, quint16 error) {
@@ -52,13 +57,18 @@ int runGet(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption outputOption({"o", "output"}, QString(), "FILE");
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    const QCommandLineOption timeoutOption("timeout", QString(), "S", "30");
     const CliTlsOptions tls;
-    parser.addOption(outputOption);
+    parser.addOptions({outputOption, timeoutOption});
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "get", kUsage, args, {1, 1}, &quiet))
         return *exit;
     if (const auto exit = tls.apply(parser, "get", kUsage))
         return *exit;
+    bool timeoutIsNumber = false;
+    const int timeout = parser.value(timeoutOption).toInt(&timeoutIsNumber);
+    if (!timeoutIsNumber || timeout < 0)
+        return CliUsageFailure("get", "--timeout needs a whole number of seconds", kUsage);
     const QString url = parser.positionalArguments().first();
     const QString outPath = parser.value(outputOption);
 
@@ -78,6 +88,7 @@ int runGet(const QStringList& args) {
     };
     THttpClient client;
     client.SetURL(url);
+    client.SetTimeout(timeout);
     client.SetRcvdStream(&out);
     client.OnLocationChange = [&](THttpClient* c) { say("Location: " + c->Location()); };
     client.OnSessionConnected = [&](THttpClient* c) {

@@ -105,6 +105,7 @@ void GatherEngine::startDownload(int row, const QString& path, QString& failure)
     client->SetURL(url);
     client->SetReference(url);
     client->SetTag(row + 1);
+    client->SetTimeout(settings().timeoutSeconds);
     PartDownload* d = download.get();
     client->OnRequestDone = [this, d](THttpClient*, THttpRequest, quint16 error) { requestDone(d, error); };
     client->OnHeaderEnd = [this, d](THttpClient*) { headerEnd(d); };

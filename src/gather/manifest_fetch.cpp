@@ -26,7 +26,7 @@ protected:
 
 }  // namespace
 
-QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched) {
+QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched, int timeoutSeconds) {
     // The stream and the URL of a running fetch must not be swapped under it: the
     // client's own start refuses the second request before anything is changed.
     if (client.State() != hsReady)
@@ -35,6 +35,7 @@ QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog&
     ManifestBuffer document;
     document.open(QIODevice::WriteOnly);
     client.SetURL(url);
+    client.SetTimeout(timeoutSeconds);
     client.SetRcvdStream(&document);
     try {
         client.Get();

@@ -16,4 +16,11 @@ class TextLog;
 // `fetched` as it was. The client is ready for the next fetch afterwards, however the
 // fetch ended; a client still busy with an earlier fetch refuses this one as busy and
 // that earlier fetch goes on untouched.
-QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched);
+//
+// The connection, the TLS handshake and the response header each have `timeoutSeconds`
+// (the client's Timeout): a silent server fails the fetch instead of holding it.
+// The bound of a manifest fetch when the user gave none (a clicked link).
+constexpr int kManifestFetchTimeoutSeconds = 30;
+
+QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog& fetched,
+                               int timeoutSeconds = kManifestFetchTimeoutSeconds);

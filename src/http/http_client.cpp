@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QIODevice>
 #include <QPointer>
+#include <QTimer>
 
 namespace {
 
@@ -42,6 +43,9 @@ THttpClient::THttpClient(QObject* owner)
     m_socket->OnDataAvailable = [this](TAsyncSocket*, quint16) { socketDataAvailable(); };
     m_socket->OnDataSent = [this](TAsyncSocket*, quint16) { socketDataSent(); };
     m_socket->OnDnsLookupDone = [this](TAsyncSocket*, quint16 error) { socketDnsLookupDone(error); };
+    m_waitTimer = new QTimer(this);
+    m_waitTimer->setSingleShot(true);
+    QObject::connect(m_waitTimer, &QTimer::timeout, this, [this] { waitTimerFired(); });
 }
 
 THttpClient::~THttpClient() {
@@ -164,8 +168,15 @@ void THttpClient::connectStep() {
     m_readPaused = false;
     m_readSinceYield = 0;
     setState(hsDnsLookup);
-    // A numeric host completes the lookup inside this call.
-    m_socket->DnsLookup(m_connectHost);
+    startWait(WaitPhase::Connect);
+    try {
+        // A numeric host completes the lookup inside this call.
+        m_socket->DnsLookup(m_connectHost);
+    } catch (const ESocketException&) {
+        // A lookup that cannot start leaves the request to the caller's Abort.
+        startWait(WaitPhase::None);
+        throw;
+    }
 }
 
 void THttpClient::reconnect() {
@@ -196,9 +207,10 @@ void THttpClient::fail(int statusCode, const QString& reason, quint16 error) {
 }
 
 void THttpClient::socketDnsLookupDone(quint16 error) {
+    // After Abort or a time-out the answer (or the cancel's error) has no request left.
+    if (m_state == hsAborting || m_closeHandled)
+        return;
     if (error != 0) {
-        if (m_state == hsAborting)
-            return;
         fail(404, QStringLiteral("can't resolve hostname to IP address"), error);
         connectionClosed();
         return;
@@ -241,6 +253,7 @@ void THttpClient::socketSessionConnected(quint16 error) {
         return;
     }
     m_connected = true;
+    startWait(WaitPhase::Header);
     setState(hsConnected);
     fire(OnSessionConnected);
     m_nextLineHandler = LineHandler::Header;
@@ -310,6 +323,7 @@ void THttpClient::Abort() {
         return;
     }
     const THttpClientState was = m_state;
+    startWait(WaitPhase::None);
     setState(hsAborting);
     if (was == hsDnsLookup) {
         try {
@@ -343,6 +357,9 @@ void THttpClient::sendBodyStep() {
         m_sendBuffer.reset(new char[kSendBlock]);
     const qint64 count = m_sendStream ? m_sendStream->read(m_sendBuffer.get(), kSendBlock) : 0;
     if (count > 0) {
+        // A POST body on its way is progress: the wait for the header starts again.
+        if (m_state == hsWaitingHead)
+            startWait(WaitPhase::Header);
         m_sentCount += count;
         fire(OnSendData, static_cast<const char*>(m_sendBuffer.get()), count);
         m_socket->Send(m_sendBuffer.get(), count);

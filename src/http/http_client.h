@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,7 @@
 
 class NotificationTarget;
 class QIODevice;
+class QTimer;
 class TAsyncSocket;
 
 // Misuse of the HTTP client (busy, nothing to post), or the failure of a synchronous
@@ -50,13 +52,18 @@ enum THttpRequest { hrNone, hrGet, hrPost, hrHead };
 enum THttpError : quint16 {
     heAborted = 3,            // "Connection aborted on request"
     heShortBody = 20,         // "connection closed after N of M bytes" (orderly close or reset); over
-                              // TLS also a document without a length that ends without close_notify
+                              // TLS also a document without a length that ends without close_notify;
+                              // "connection closed before the end of the response header"
     heRelocationLimit = 21,   // "more than 20 relocations"
     heUnsupportedScheme = 22, // "unsupported URL scheme " + the scheme in quotes (direct connections
                               // speak http and https)
     heHeaderTooLarge = 23,    // "HTTP header too large", "HTTP line too long"
     heBadChunk = 24,          // "malformed chunked body"
-    heWriteFailed = 25        // "can't write document: " + the stream's reason
+    heWriteFailed = 25,       // "can't write document: " + the stream's reason
+    heTimeout = 26,           // "no connection within N s" (name lookup and TCP connect), "no TLS
+                              // handshake within N s", "no response header within N s" (Timeout)
+    heBadLength = 27,         // "invalid Content-Length: V", "Content-Length fields disagree: A and B"
+    heBodyTooLong = 28        // "server sent more than the N bytes it announced"
 };
 
 // Relocations one request follows; the next one ends it with heRelocationLimit.
@@ -98,6 +105,17 @@ using TCookieRcvdEvent = std::function<void(THttpClient* sender, const QString& 
 // TLS_ERR_CERTIFICATE and is noted in that configuration, for whoever asks the user.
 // Over TLS a document without a length is complete only when the server ended it with
 // close_notify: a bare close could be a cut made by anyone on the way.
+//
+// What a response says of its own length binds it: a Content-Length that is no plain
+// count, two that disagree, and a byte beyond the announced length end the request with
+// an error (the stream gets at most the announced bytes), as does a connection that
+// closes inside the header. An error response (400 and up) is not checked: its status
+// already says that there is no document.
+//
+// With a Timeout of N seconds, each wait of each hop is bounded by N: the connection
+// (name lookup and TCP connect), the TLS handshake, and the response header (from the
+// request sent to the header's end). The document itself has no bound here: a caller
+// that cares watches it (the gather's stall watchdog).
 class THttpClient : public QObject {
 public:
     explicit THttpClient(QObject* owner = nullptr);
@@ -146,6 +164,9 @@ public:
     void SetMultiThreaded(bool v);
     qint64 Tag() const { return m_tag; }
     void SetTag(qint64 v) { m_tag = v; }
+    // Seconds each wait of a request may take (see above); 0, the default, is no bound.
+    int Timeout() const { return m_timeout; }
+    void SetTimeout(int seconds) { m_timeout = qMax(seconds, 0); }
 
     // ---- published events ----
     THttpNotifyEvent OnTrace;  // never fired
@@ -203,6 +224,7 @@ public:
 private:
     enum class LineHandler { None, Header, Body };
     enum class ClosedRoutine { ConnectionClosed, Relocation };
+    enum class WaitPhase { None, Connect, Handshake, Header };
     enum Notification { NotifyRequestDone = 1, NotifyReady = 2, NotifyReconnect = 3, NotifyResumeRead = 4 };
 
     void startRequest(THttpRequest type);
@@ -228,9 +250,12 @@ private:
     void headerLine(const QByteArray& line, const QByteArray& ending);
     bool skipInterim(const HttpHeaderLine& parsed);
     void headerField(const HttpHeaderLine& field);
+    void contentLengthField(const QByteArray& value);
+    bool lengthBinds() const;
     void headerEnd();
     void bodyBytes(const char* data, qint64 len);
     void bodyData(const char* data, qint64 len);
+    bool bodyRun(const char* data, qint64 len);
     void relocate(const QString& value);
     void relocateDirect(const QString& value);
     bool refuseRelocation();
@@ -242,6 +267,10 @@ private:
     void endOnResponseFault(int statusCode, const QString& reason, quint16 error);
     void sendBodyStep();
     void fail(int statusCode, const QString& reason, quint16 error);
+    void startWait(WaitPhase phase);
+    void armWait();
+    void waitTimerFired();
+    void timeOut();
     QString socketErrorText(int error) const;
 
     template <typename F, typename... A>
@@ -258,6 +287,7 @@ private:
     bool m_noCache = false;
     bool m_multiThreaded = false;
     qint64 m_tag = 0;
+    int m_timeout = 0;
 
     // run-time
     THttpClientState m_state = hsReady;
@@ -311,6 +341,10 @@ private:
     bool m_readPaused = false;
     // Deferred notifications of an earlier request must not end a later one.
     qintptr m_requestSerial = 0;
+    // The bounded wait under way, and since when.
+    WaitPhase m_waitPhase = WaitPhase::None;
+    QElapsedTimer m_waitClock;
+    QTimer* m_waitTimer = nullptr;
 
     TAsyncSocket* m_socket = nullptr;
     NotificationTarget* m_target = nullptr;

@@ -152,6 +152,7 @@ void THttpClient::headerLine(const QByteArray& line, const QByteArray& ending) {
         // and whatever was read behind it follows unchanged.
         if (m_contentType.isEmpty())
             m_contentType = QStringLiteral("text/html");
+        startWait(WaitPhase::None);
         setState(hsWaitingBody);
         m_nextLineHandler = LineHandler::Body;
         fire(OnHeaderEnd);
@@ -180,6 +181,8 @@ void THttpClient::headerLine(const QByteArray& line, const QByteArray& ending) {
         m_rcvdHeader << latin1(line);
         break;
     }
+    if (m_nextLineHandler != LineHandler::Header)
+        return;  // the field ended the request
     fire(OnHeaderData);
     if (m_statusCode >= 400)
         m_socket->Close();
@@ -207,8 +210,7 @@ void THttpClient::headerField(const HttpHeaderLine& field) {
     if (name == "location") {
         relocate(latin1(field.value));
     } else if (name == "content-length") {
-        if (const auto length = ParseContentLength(field.value))
-            m_contentLength = *length;
+        contentLengthField(field.value);
     } else if (name == "transfer-encoding") {
         m_chunked = IsChunkedTransferEncoding(field.value);
     } else if (name == "content-range") {
@@ -227,7 +229,30 @@ void THttpClient::headerField(const HttpHeaderLine& field) {
     }
 }
 
+// Without a trustworthy length the end of the document is a guess (RFC 9112, 6.3): the
+// response is refused rather than cut or run on. Repeated fields may repeat the count.
+void THttpClient::contentLengthField(const QByteArray& value) {
+    const std::optional<qint64> length = ParseContentLength(value);
+    if (!lengthBinds()) {
+        if (length)
+            m_contentLength = *length;
+    } else if (!length) {
+        endOnResponseFault(404, QStringLiteral("invalid Content-Length: ") + latin1(value.left(40)), heBadLength);
+    } else if (m_contentLength >= 0 && *length != m_contentLength) {
+        endOnResponseFault(
+            404, QStringLiteral("Content-Length fields disagree: %1 and %2").arg(m_contentLength).arg(*length),
+            heBadLength);
+    } else {
+        m_contentLength = *length;
+    }
+}
+
+// Whether the response's length is held against it: not for a HEAD, which has no body,
+// nor for an error response, whose status already fails the request.
+bool THttpClient::lengthBinds() const { return m_requestType != hrHead && m_statusCode < 400; }
+
 void THttpClient::headerEnd() {
+    startWait(WaitPhase::None);
     if (m_relocationPending) {
         fire(OnHeaderEnd);
         // The body of a relocation is not wanted.
@@ -276,7 +301,21 @@ void THttpClient::bodyBytes(const char* data, qint64 len) {
         stopReading();
 }
 
+// A chunked body is framed by its chunks (a length beside them is not counted); any
+// other stops at its announced length: a byte beyond it never reaches the stream.
 void THttpClient::bodyData(const char* data, qint64 len) {
+    const bool beyond = !m_chunked && m_contentLength >= 0 && lengthBinds() && len > m_contentLength - m_rcvdCount;
+    if (beyond)
+        len = qMax<qint64>(m_contentLength - m_rcvdCount, 0);
+    if (len > 0 && !bodyRun(data, len))
+        return;
+    if (beyond)
+        endOnResponseFault(m_statusCode,
+                           QStringLiteral("server sent more than the %1 bytes it announced").arg(m_contentLength),
+                           heBodyTooLong);
+}
+
+bool THttpClient::bodyRun(const char* data, qint64 len) {
     if (m_bodyChunks == 0)
         fire(OnDocBegin);
     ++m_bodyChunks;
@@ -285,13 +324,15 @@ void THttpClient::bodyData(const char* data, qint64 len) {
         // A document with a hole must not end as a success: stop the request here.
         endOnResponseFault(404, QStringLiteral("can't write document: ") + m_rcvdStream->errorString(),
                            heWriteFailed);
-        return;
+        return false;
     }
     if (OnDocData) {
         m_lastResponse = QByteArray::fromRawData(data, len);
         OnDocData(this, data, len);
         m_lastResponse.clear();
     }
+    // A handler may have ended the request (Abort) meanwhile.
+    return m_nextLineHandler == LineHandler::Body && m_state == hsWaitingBody;
 }
 
 void THttpClient::socketSessionClosed(quint16 error) {
@@ -319,6 +360,7 @@ void THttpClient::connectionClosed() {
     m_closeHandled = true;
     m_connected = false;
     m_sending = false;
+    startWait(WaitPhase::None);
     checkDocumentComplete();
     if (m_bodyChunks > 0)
         fire(OnDocEnd);
@@ -328,8 +370,14 @@ void THttpClient::connectionClosed() {
 // The server's close ends the document, but only a document with every byte its header
 // announced is whole; anything shorter fails the request, its status left as it came.
 void THttpClient::checkDocumentComplete() {
-    if (m_requestDoneError != 0 || m_requestType == hrHead || m_statusCode >= 400 || m_statusCode == 204 ||
-        m_statusCode == 304)
+    if (m_requestDoneError != 0 || m_statusCode >= 400)
+        return;
+    // A close before any byte of a response stays as it was: no status, no error.
+    if (m_state == hsWaitingHead && (m_headerByteTotal > 0 || m_lineBuffer.size() > 0)) {
+        fail(404, QStringLiteral("connection closed before the end of the response header"), heShortBody);
+        return;
+    }
+    if (m_requestType == hrHead || m_statusCode == 204 || m_statusCode == 304)
         return;
     if (m_chunked && m_state == hsWaitingBody) {
         if (m_chunkDecoder.result() != HttpChunkedDecoder::Result::Ok)

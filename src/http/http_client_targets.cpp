@@ -95,6 +95,15 @@ void THttpClient::relocateDirect(const QString& value) {
         m_location = current + QStringLiteral("://") + HttpAuthority(m_connectHost, m_connectPort, currentDefault) + value;
         return;
     }
+    // A scheme without "//" names no server ("data:...", "mailto:x", "javascript:..."),
+    // and the split would take it for a host and look it up; only "http:" has a meaning
+    // of its own there.
+    const QString named = UriScheme(value);
+    if (!named.isEmpty() && !QStringView(value).mid(named.size() + 1).startsWith(QLatin1String("//")) &&
+        named.compare(QLatin1String("http"), Qt::CaseInsensitive) != 0) {
+        m_refusedScheme = named;
+        return;
+    }
     const ParsedUrl url = ParseURL(value);
     if (!isSpokenScheme(url.scheme)) {
         // Not followed: the header's end refuses it, and nothing of the target changes.

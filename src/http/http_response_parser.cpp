@@ -1,6 +1,9 @@
 #include "http/http_response_parser.h"
 
+#include <QList>
+
 #include <cstring>
+#include <limits>
 
 void HttpLineBuffer::commit(qint64 count) {
     Q_ASSERT(count >= 0 && count <= room());
@@ -91,10 +94,23 @@ HttpHeaderLine ParseHttpHeaderLine(const QByteArray& line) {
 }
 
 std::optional<qint64> ParseContentLength(const QByteArray& value) {
-    const QByteArray digits = value.trimmed();
-    if (!allDigits(digits) || digits.size() > 18)
-        return std::nullopt;
-    return digits.toLongLong();
+    std::optional<qint64> length;
+    for (const QByteArray& item : value.split(',')) {
+        const QByteArray digits = item.trimmed();
+        if (!allDigits(digits))
+            return std::nullopt;
+        qint64 count = 0;
+        for (char c : digits) {
+            const int digit = c - '0';
+            if (count > (std::numeric_limits<qint64>::max() - digit) / 10)
+                return std::nullopt;
+            count = count * 10 + digit;
+        }
+        if (length && *length != count)
+            return std::nullopt;
+        length = count;
+    }
+    return length;
 }
 
 bool IsChunkedTransferEncoding(const QByteArray& value) {

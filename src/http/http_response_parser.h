@@ -60,7 +60,9 @@ struct HttpHeaderLine {
 
 HttpHeaderLine ParseHttpHeaderLine(const QByteArray& line);
 
-// The value of a Content-Length field; nothing when it is not a non-negative number.
+// The value of a Content-Length field: a plain decimal count from 0 to 2^63-1, or a
+// list of that same count ("5, 5", as repeated fields are folded); nothing for anything
+// else (a sign, a blank inside, different counts, a count too large).
 std::optional<qint64> ParseContentLength(const QByteArray& value);
 
 // Whether a Transfer-Encoding value frames the body in chunks: chunked is the last of

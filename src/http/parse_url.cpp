@@ -71,3 +71,17 @@ ParsedUrl ParseURL(const QString& url) {
     }
     return out;
 }
+
+QString UriScheme(const QString& text) {
+    const auto isLetter = [](QChar c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (text.isEmpty() || !isLetter(text.at(0)))
+        return QString();
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == ':')
+            return text.left(i);
+        if (!isLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
+            return QString();
+    }
+    return QString();
+}

@@ -20,3 +20,8 @@ struct ParsedUrl {
 //   "page.htm"                    -> host page.htm (a bare name is taken as a host)
 //   "//host/path"                 -> host and path, no scheme (a network-path reference)
 ParsedUrl ParseURL(const QString& url);
+
+// The scheme a URI text begins with: a letter, then letters, digits, "+", "-" or ".", up
+// to a ":" (RFC 3986, 3.1), as in "data:", "mailto:" or "https:"; empty when the text
+// begins with none ("page.htm", "../x", "/x", "//host/x", "127.0.0.1:80/x").
+QString UriScheme(const QString& text);

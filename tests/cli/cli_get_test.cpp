@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 CliRun runCli(const QStringList& args) { return RunCli(args); }
@@ -119,6 +123,50 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
         }
     }
     EXPECT_EQ(scripted.failures(), "");
+}
+
+// Hostile servers, each row a script and how get must end: exit 1 with the reason as the
+// last line, within 6 s, and the file holding no byte beyond what was announced.
+TEST_F(CliGetTest, HostileServersEndWithTheReason) {
+    const auto answer = [](const QByteArray& head, const QByteArray& rest = "\r\n") {
+        return Dialogue{ScriptStep::readUntil("\r\n\r\n"), ScriptStep::send("HTTP/1.0 " + head + "\r\n" + rest)};
+    };
+    const QByteArray length = "200 OK\r\nContent-Length: ";
+    const struct {
+        Dialogue script;  // none: a listener whose queue is full, so that a connect is never answered
+        const char* scheme;
+        const char* reason;
+        QByteArray written;
+    } rows[] = {
+        {{ScriptStep::stall()}, "http", "no response header within 1 s", ""},
+        {{ScriptStep::stall()}, "https", "no TLS handshake within 1 s", ""},
+        {{}, "http", "no connection within 1 s", ""},
+        {answer("200 OK\r\nServer: x", ""), "http", "connection closed before the end of the response header", ""},
+        {answer(length + "5\r\nContent-Length: 6", "\r\nabcdef"), "http", "Content-Length fields disagree: 5 and 6", ""},
+        {answer(length + "-5", "\r\nabcdef"), "http", "invalid Content-Length: -5", ""},
+        {answer(length + "100, 5", "\r\nabcdef"), "http", "invalid Content-Length: 100, 5", ""},
+        {answer(length + "12345678901234567890"), "http", "invalid Content-Length: 12345678901234567890", ""},
+        {answer(length + "4", "\r\nabcdefgh"), "http", "server sent more than the 4 bytes it announced", "abcd"},
+        {answer("302 Found\r\nLocation: data:text/plain,hi"), "http", "unsupported URL scheme \"data\"", ""},
+        {answer("302 Found\r\nLocation: mailto:x"), "http", "unsupported URL scheme \"mailto\"", ""},
+    };
+    for (const auto& row : rows) {
+        ScriptedServer server({row.script});
+        quint16 port = server.port();
+        const int full = row.script.isEmpty() ? ListenOn(INADDR_LOOPBACK, 0, &port) : -1;
+        const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        ASSERT_TRUE(full < 0 || (::listen(full, 0) == 0 &&
+                                 ::connect(filler, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0));
+        const QString url = QString("%1://127.0.0.1:%2/f").arg(row.scheme).arg(port);
+        const CliRun r = RunCli({"get", url, "--timeout=1", "-o", m_out.filePath("h")}, {.timeoutMs = 6000});
+        EXPECT_EQ(r.status, 1) << row.reason;
+        EXPECT_EQ(r.err.trimmed().section('\n', -1), QString("parcelwick-cli get: ") + row.reason);
+        QFile written(m_out.filePath("h"));
+        EXPECT_TRUE(written.open(QIODevice::ReadOnly) && written.readAll() == row.written) << row.reason;
+        ::close(filler);
+        ::close(full);
+    }
 }
 
 }  // namespace

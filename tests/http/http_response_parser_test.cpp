@@ -105,7 +105,9 @@ TEST(HttpFieldValueTest, ContentLengthAcceptsOnlyCounts) {
     EXPECT_EQ(ParseContentLength("0"), 0);
     EXPECT_EQ(ParseContentLength("5368709120"), Q_INT64_C(5368709120));
     EXPECT_EQ(ParseContentLength(" 12 "), 12);
-    for (const char* bad : {"", "-1", "12a", "0x10", "99999999999999999999"})
+    EXPECT_EQ(ParseContentLength("7, 7"), 7);  // a repeated field folded into one
+    EXPECT_EQ(ParseContentLength("9223372036854775807"), Q_INT64_C(9223372036854775807));
+    for (const char* bad : {"", "-1", "12a", "0x10", "9223372036854775808", "1 2", "7,", "99999999999999999999"})
         EXPECT_FALSE(ParseContentLength(bad).has_value()) << bad;
 }
 
