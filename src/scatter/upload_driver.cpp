@@ -112,8 +112,7 @@ bool UploadDriver::openSession(int row, const UploadSettings& settings) {
             m_client.Quit();
             return false;
         }
-        const int error = m_client.RequestResult();
-        if (error == TLS_ERR_HANDSHAKE || error == TLS_ERR_CONNECTION) {
+        if (m_client.RequestResult() == TLS_ERR_HANDSHAKE) {
             setCell(row, UploadColumn::Status, QStringLiteral("Error:TLS"));
             log(QStringLiteral("Error:TLS: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
             return false;
