@@ -5,7 +5,7 @@
 #include "cli/progress_line.h"
 #include "cli/tls_options.h"
 #include "ftp/ftp_client.h"
-#include "scatter/password_mask.h"
+#include "ftp/password_mask.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -106,18 +106,17 @@ int runPut(const QStringList& args) {
     client.OnProgress = [&](TCustomFtpClient*, qint64 count, bool&) { progress.update(count); };
 
     QString reason;
-    if (!client.Connect())
+    if (!client.Connect()) {
         reason = client.ErrorMessage();
-    if (!client.Connected()) {
-        ShowRefusedCertificates();
+        // A refused login (or TLS required and refused): nothing more goes to the server
+        // but QUIT.
+        if (client.Connected())
+            client.Quit();
+        else
+            ShowRefusedCertificates();
         return fail(reason.isEmpty() ? QStringLiteral("not connected") : MaskPassword(reason, password));
     }
-    if (!reason.isEmpty() && *tlsMode == ftpTlsRequired) {
-        // Whatever the server refused, nothing more goes over a connection without TLS.
-        client.Quit();
-        return fail(MaskPassword(reason, password));
-    }
-    if (!client.SendTypeBinary() && reason.isEmpty())
+    if (!client.SendTypeBinary())
         reason = client.ErrorMessage();
     const bool stored = client.Put() && (client.StatusCode() == 226 || client.StatusCode() == 250);
     if (!stored && reason.isEmpty())

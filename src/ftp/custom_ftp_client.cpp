@@ -1,6 +1,7 @@
 // The request engine of the FTP client and its control connection.
 #include "ftp/custom_ftp_client.h"
 
+#include "ftp/password_mask.h"
 #include "net/async_socket.h"
 #include "net/notification_target.h"
 #include "net/tls_error.h"
@@ -85,18 +86,13 @@ bool TCustomFtpClient::CheckReady() {
 void TCustomFtpClient::display(const QString& text) {
     if (!OnDisplay)
         return;
-    QString msg = text;
-    // The password never reaches a log: not in the PASS line, nor where a server echoes
-    // it (a short one would blot out ordinary words, so only longer ones are looked for).
-    if (msg.startsWith(QLatin1String("> PASS ")))
-        msg = QStringLiteral("> PASS ****");
-    else if (m_passWord.size() >= 6)
-        msg.replace(m_passWord, QStringLiteral("****"));
+    // The password never reaches a log: not in the PASS line, nor where a server echoes it.
+    QString msg = MaskPassword(text, m_passWord);
     OnDisplay(this, msg);
 }
 
 void TCustomFtpClient::setErrorState(int statusCode, const QString& message) {
-    m_errorMessage = message;
+    m_errorMessage = MaskPassword(message, m_passWord);
     m_statusCode = statusCode;
 }
 
@@ -191,7 +187,13 @@ void TCustomFtpClient::SignalDone(int error) {
     if (error == 0 && m_continueRequest) {
         if (m_state != fcAborting)
             setState(fcBetweenSteps);
-        (this->*m_continueRequest)();
+        try {
+            (this->*m_continueRequest)();
+        } catch (const UserError& e) {
+            // A step that cannot start (PASS without a password) runs from a socket event:
+            // raised there, nobody would hear of it and the request would wait for ever.
+            failStep(e.text());
+        }
         return;
     }
     setState(fcReady);
@@ -207,6 +209,19 @@ void TCustomFtpClient::SignalDone(int error) {
     }
     m_inRequest = false;
     m_target->post(NotifyRequestDone, m_requestType, quint16(error));
+}
+
+// The request ends at once with the step's reason, as if the server had refused it.
+void TCustomFtpClient::failStep(const QString& reason) {
+    display(QStringLiteral("! ") + reason);
+    m_awaitingReply = false;
+    m_replyHandler = nullptr;
+    if (m_errorMessage.isEmpty())
+        m_errorMessage = reason;
+    m_statusCode = m_requestResult = 500;
+    m_continueRequest = nullptr;
+    m_doneFlag = false;
+    SignalDone(500);
 }
 
 void TCustomFtpClient::handleNotification(int msg, qintptr wParam, qintptr lParam) {
@@ -386,11 +401,8 @@ void TCustomFtpClient::controlSessionConnected(quint16 error) {
 }
 
 void TCustomFtpClient::controlDataAvailable() {
-    if (m_reader.room() == 0) {
-        // A reply line longer than the buffer: no room to read counts as a close.
-        m_control->Close();
-        return;
-    }
+    if (m_reader.room() == 0)
+        return failOverlongReply();
     const qint64 count = m_control->Receive(m_reader.writePtr(), m_reader.room());
     if (count == 0) {
         m_control->Close();
@@ -403,9 +415,9 @@ void TCustomFtpClient::controlDataAvailable() {
     while (alive && m_reader.size() > 0) {
         const std::optional<QByteArray> line = m_reader.takeLine(m_options & ftpAcceptLF);
         if (!line)
-            return;
+            break;
         m_lastLine = *line;
-        m_lastResponse = QString::fromUtf8(*line);
+        m_lastResponse = MaskPassword(FtpReplyText(*line), m_passWord);
         const FtpReplyCode code = ScanFtpReplyCode(*line);
         if (code.numbered)
             m_statusCode = code.code;
@@ -425,6 +437,18 @@ void TCustomFtpClient::controlDataAvailable() {
             ShowReply();
         }
     }
+    // The buffer is full and holds no line end: no reply of a sound server is that long.
+    if (alive && m_reader.room() == 0)
+        failOverlongReply();
+}
+
+void TCustomFtpClient::failOverlongReply() {
+    m_reader.clear();
+    m_lastResponse = QStringLiteral("500 reply line longer than %1 bytes").arg(FtpReplyReader::kCapacity);
+    m_statusCode = m_requestResult = 500;
+    storeErrorMessage();
+    display(QStringLiteral("! ") + m_lastResponse.mid(4));
+    m_control->Close();
 }
 
 // False when the greeting refused us and the rest of the buffer is not to be read.

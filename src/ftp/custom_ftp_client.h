@@ -29,9 +29,14 @@ class TAsyncSocket;
 // connections under TLS too (each resumes the control connection's session; the client
 // is the TLS client whoever connects). The server's certificate is checked with what the
 // process's TlsConfiguration trusts; a refused one fails the request with
-// TLS_ERR_CERTIFICATE and is noted there. The protocol and cipher of every TLS
-// connection are shown once through OnDisplay ("! TLS ..."), and no shown line ever
-// holds the password.
+// TLS_ERR_CERTIFICATE and is noted there. A handshake that fails after the server's 234
+// (or a server that goes on in plain text) fails the request in every mode: only a
+// refused AUTH TLS may fall back to plain text. The protocol and cipher of every TLS
+// connection are shown once through OnDisplay ("! TLS ...").
+//
+// Replies are kept and shown as text (FtpReplyText: a NUL or a terminal escape made
+// visible), and neither a shown line nor LastResponse nor ErrorMessage holds the
+// password (MaskPassword), where a server echoes it too.
 class TCustomFtpClient : public QObject {
 public:
     // One upload block is read and sent at a time, the next when the socket has handed
@@ -107,6 +112,10 @@ public:
     qint64 TransferCount() const { return m_transferCount; }
     qint64 ResumeAt() const { return m_resumeAt; }
     void SetResumeAt(qint64 v) { m_resumeAt = v; }
+    // The outcome of the step or request in progress, or of the last one: 0, or the
+    // failing code (a reply code, 500 for a step that could not start, a socket or TLS
+    // error number such as TLS_ERR_HANDSHAKE).
+    int RequestResult() const { return m_requestResult; }
     TAsyncSocket* ControlSocket() const { return m_control; }
     TAsyncSocket* DataSocket() const { return m_data; }
 
@@ -166,8 +175,6 @@ public:
 protected:
     // Before each block sent or chunk received: fires OnProgress; false when aborted.
     virtual bool Progress();
-    // The outcome of the step or request in progress (0 or the failing code).
-    int RequestResult() const { return m_requestResult; }
     void HandleError(const QString& text);
     NotificationTarget* Target() const { return m_target; }
     void setErrorState(int statusCode, const QString& message);
@@ -193,6 +200,7 @@ private:
     void display(const QString& text);
     void SignalDone(int error);
     void storeErrorMessage();
+    void failStep(const QString& reason);
     bool finalLine();
     void HandleStepReply();
     void handleNotification(int msg, qintptr wParam, qintptr lParam);
@@ -203,6 +211,7 @@ private:
     void controlDataAvailable();
     void controlSessionClosed(quint16 error);
     bool handleBanner();
+    void failOverlongReply();
     QString socketFailureText(int error) const;
     QString socketFailureText(const TAsyncSocket& socket, int error) const;
     void quitAfterReply();
@@ -212,6 +221,7 @@ private:
     void authTls();
     void authTlsReplied();
     void controlTlsDone(quint16 error);
+    void failControlTls(quint16 error, const QString& response);
     void pbszReplied();
     void protReplied();
     bool tolerateTlsRefusal(const QString& command, const QString& consequence);
@@ -306,6 +316,7 @@ private:
     bool m_finalReplyReceived = false;
     bool m_dataClosed = false;
     bool m_endOfFile = false;
+    qint64 m_uploadSize = -1;  // the bytes an upload has to send; -1 for a download
     bool m_sendPosted = false;
     bool m_sending = false;
     bool m_writeFailed = false;

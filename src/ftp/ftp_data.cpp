@@ -249,6 +249,7 @@ void TCustomFtpClient::uploadStep(bool append) {
         SignalDone(426);
         return;
     }
+    m_uploadSize = m_localFile->size() - qMax<qint64>(0, m_resumeAt);
     if (!armDataConnection(&TCustomFtpClient::AcceptPutData))
         return;
     setState(fcWaitingReply);
@@ -384,6 +385,18 @@ void TCustomFtpClient::transferEnd() {
         SignalDone(426);
         return;
     }
+    if (m_uploadSize >= 0 && !m_endOfFile) {
+        // Only the close after the last block tells the server that the file is whole:
+        // a connection that ended before it (the server closed it, a send failed) left
+        // the file short, whatever the reply says.
+        setErrorState(426, QStringLiteral("426 data connection closed after %1 of %2 bytes")
+                               .arg(m_transferCount)
+                               .arg(m_uploadSize));
+        display(QStringLiteral("! ") + m_errorMessage.mid(4));
+        m_requestResult = m_dataCloseError != 0 ? m_dataCloseError : 426;
+        SignalDone(m_requestResult);
+        return;
+    }
     m_requestResult = m_dataCloseError;
     SignalDone(m_dataCloseError);
 }
@@ -405,6 +418,7 @@ void TCustomFtpClient::downloadStep(const char* verb, TFtpRequest type) {
         m_requestType = type;
     m_currentStep = type == rqGet ? stRetr : type == rqList ? stList : stNlst;
     m_dataVerb = QString::fromLatin1(verb);
+    m_uploadSize = -1;
     m_finalReplyReceived = m_dataClosed = m_doneFlag = m_dataAccepted = m_writeFailed = false;
     m_transferCount = 0;
     m_dataCloseError = 0;

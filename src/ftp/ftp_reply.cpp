@@ -1,5 +1,9 @@
 #include "ftp/ftp_reply.h"
 
+#include "common/path_rules.h"
+
+#include <QStringList>
+
 #include <cstring>
 
 namespace {
@@ -65,6 +69,14 @@ std::optional<QByteArray> FtpReplyReader::takeLine(bool acceptLF) {
     std::memmove(m_data, m_data + used, size_t(m_fill - used));
     m_fill -= used;
     return line;
+}
+
+QString FtpReplyText(const QByteArray& line) {
+    // Tabs are ordinary text of a reply (lists, help texts).
+    QStringList pieces = QString::fromUtf8(line).split(QLatin1Char('\t'));
+    for (QString& piece : pieces)
+        piece = VisibleName(piece);
+    return pieces.join(QLatin1Char('\t'));
 }
 
 FtpReplyCode ScanFtpReplyCode(const QByteArray& line) {

@@ -36,6 +36,11 @@ private:
     qint64 m_scanned = 0;
 };
 
+// A reply line as text to show and to keep: UTF-8, with a NUL and every other control
+// character but the tab made a visible escape ("\0", "\x1b"), so that a NUL no longer
+// ends the line where it is printed and a server cannot steer the user's terminal.
+QString FtpReplyText(const QByteArray& line);
+
 // What the first characters of a reply line say.
 struct FtpReplyCode {
     bool numbered = false;  // the line begins with a decimal digit

@@ -23,6 +23,14 @@ void TCustomFtpClient::authTlsReplied() {
     // The certificate must name the host the user gave, not the address it resolved to;
     // fingerprints the user trusts are kept for that host and the port.
     m_control->SetTlsServer(m_hostName, m_control->PeerPort());
+    // The client speaks first in a handshake: whatever the server sent behind its 234 is
+    // plain text, which must not pass for replies on a connection promised to be TLS.
+    if (m_reader.size() > 0)
+        return failControlTls(TLS_ERR_HANDSHAKE,
+                              QStringLiteral("500 TLS handshake with %1 failed: the server went on in plain text "
+                                             "after 234 (Error #%2)")
+                                  .arg(m_control->TlsHostPort())
+                                  .arg(TLS_ERR_HANDSHAKE));
     m_control->SetTlsContext(TlsConfiguration::Shared().Context());
     // A close before the handshake's end fails the step, as a close before a reply does.
     m_awaitingReply = true;
@@ -38,8 +46,15 @@ void TCustomFtpClient::controlTlsDone(quint16 error) {
     }
     if (error == TLS_ERR_CERTIFICATE)
         TlsConfiguration::Shared().NoteRefusal(*m_control);
-    // Ends as a failed connection does: the request with the error, the connection closed.
-    m_lastResponse = socketFailureText(*m_control, error);
+    failControlTls(error, socketFailureText(*m_control, error));
+}
+
+// Ends as a failed connection does: the request with the error, the connection closed.
+// After a 234 there is no going back to plain text, whatever the mode.
+void TCustomFtpClient::failControlTls(quint16 error, const QString& response) {
+    m_awaitingReply = false;
+    m_reader.clear();
+    m_lastResponse = response;
     m_statusCode = m_requestResult = 500;
     storeErrorMessage();
     display(QStringLiteral("! ") + m_lastResponse.mid(4));

@@ -5,8 +5,9 @@
 #include "common/user_prompt.h"
 #include "ftp/ftp_client.h"
 #include "net/async_socket.h"
+#include "net/tls_error.h"
 #include "scatter/ftp_site_address.h"
-#include "scatter/password_mask.h"
+#include "ftp/password_mask.h"
 #include "scatter/split_source.h"
 #include "scatter/upload_table.h"
 
@@ -93,21 +94,27 @@ void UploadDriver::sendRow(int row, const UploadSettings& settings) {
 
 // Tries until connected or aborted, without a limit: a server that is down now may be
 // up in a minute. The waits between attempts grow, and Abort ends a wait at once. False
-// when the row is not to be sent in this run: aborted, a server certificate the user
-// does not trust (which no further attempt would change), or, with TLS required, a
-// session that could not be protected or logged in (nothing more goes to that server in
-// plain text; the row's Status has the reply code).
+// when the row is not to be sent in this run: aborted; a login the server refused, or
+// one that could not start (an empty user name or password), or, with TLS required, a
+// session that could not be protected (the session ends with QUIT, nothing more goes to
+// that server, and the row's Status has the code); a TLS handshake that failed after
+// the server agreed to it, or a server certificate the user does not trust (which no
+// further attempt would change).
 bool UploadDriver::openSession(int row, const UploadSettings& settings) {
     int failures = 0;
     int attempt = 0;
     while (!m_aborted) {
         log(QStringLiteral("Connect Attempt # ") + QString::number(++attempt));
-        const bool loggedIn = m_client.Connect();
+        if (m_client.Connect())
+            return true;
         if (m_client.Connected()) {
-            if (loggedIn || settings.tlsMode != ftpTlsRequired)
-                return true;
             setCell(row, UploadColumn::Status, QString::number(m_client.StatusCode()));
             m_client.Quit();
+            return false;
+        }
+        if (m_client.RequestResult() == TLS_ERR_HANDSHAKE) {
+            setCell(row, UploadColumn::Status, QStringLiteral("Error:TLS"));
+            log(QStringLiteral("Error:TLS: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
             return false;
         }
         switch (m_certificateQuestions.AskAbout(m_prompt, m_client.ControlSocket()->TlsHostPort())) {

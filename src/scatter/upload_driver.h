@@ -15,9 +15,13 @@ class UserPrompt;
 // that is not at "100%" to the account of its row, each over a session of its own
 // (connect and log in, binary type twice, store under the part's own name, quit),
 // through the one FTP client it is given. Progress and the store's reply code go into
-// the row, every protocol line and result into the log. The window and parcelwick-cli
-// drive the same run: it never sees a widget, only the table, the client, the prompt
-// and a log callback.
+// the row, every protocol line and result into the log. A connection that fails is
+// tried again until Abort; a row that cannot be sent as it stands is given up for the
+// run at once, and the run goes on: a login the server refused or that could not start
+// (Status: the code), a TLS handshake that failed after the server agreed to it
+// ("Error:TLS"), a certificate the user does not trust ("Error:certificate"). The
+// window and parcelwick-cli drive the same run: it never sees a widget, only the table,
+// the client, the prompt and a log callback.
 //
 // The run is one call that waits inside the client's synchronous calls, so the client's
 // events, Abort and every other handler run nested inside it.

@@ -2,6 +2,7 @@
 // come out the same whether the bytes arrive at once or in pieces, and the held bytes
 // stay within the buffer.
 #include "ftp/ftp_reply.h"
+#include "ftp/password_mask.h"
 
 #include <QList>
 #include <algorithm>
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         FtpExtendedPassivePort(line);
         FtpPassivePort(line);
+        MaskPassword(FtpReplyText(line), QString::fromLatin1(line.left(data[0] % 8)));
     }
     return 0;
 }

@@ -123,6 +123,8 @@ struct SessionCase {
     const char* progress;
     const char* status;
     QStringList logged;  // in this order
+    TFtpTlsMode tls = ftpTlsOff;
+    QString password = kPassword;
 };
 
 void PrintTo(const SessionCase& c, std::ostream* os) { *os << c.name; }
@@ -133,8 +135,10 @@ TEST_P(UploadSession, TheRowShowsHowTheStoreEnded) {
     const SessionCase& c = GetParam();
     ScriptedFtpServer server(c.script);
     m_settings.passive = c.passive;
+    m_settings.tlsMode = c.tls;
     const QByteArray part = SeededBytes(300000, 7);
-    addPart("x.bin", part, siteOf(server));
+    m_table.setCell(addPart("x.bin", part, siteOf(server)), UploadColumn::Password, c.password);
+    abortWhen([this] { return m_log.contains("Connect Attempt # 2"); });  // a row given up is given up at once
     EXPECT_EQ(m_driver.Send(), c.allStored);
     EXPECT_EQ(progress(0), c.progress);
     EXPECT_EQ(status(0), c.status);
@@ -182,15 +186,20 @@ INSTANTIATE_TEST_SUITE_P(
         SessionCase{"a wrong password on a server that keeps the connection",
                     {Step::reply("220 ready\r\n"), Step::expect("USER u"), Step::reply("331 password please\r\n"),
                      Step::expect("PASS " + kPassword.toUtf8()),
-                     Step::reply("530 Login incorrect: " + kPassword.toUtf8() + "\r\n"), Step::expect("TYPE I"),
-                     Step::reply("530 Please login\r\n"), Step::expect("TYPE I"), Step::reply("530 Please login\r\n"),
-                     Step::expect("PORT *"), Step::reply("530 Please login\r\n"), Step::expect("QUIT"),
+                     Step::reply("530 Login incorrect: " + kPassword.toUtf8() + "\r\n"), Step::expect("QUIT"),
                      Step::reply("221 bye\r\n")},
-                    false, false, "Starting...", "530",
+                    false, false, "?", "530",
                     {"Connect Attempt # 1", "Request 5 Done.", "StatusCode = 530",
                      "LastResponse was : '530 Login incorrect: ****'", "Error = 530 (530 Login incorrect: ****)",
-                     "Request 36 Done.", "Request 36 Done.", "Request 17 Done.", "StatusCode = 530",
                      "Request 15 Done.", "No error"}},
+        SessionCase{"no password: the login fails at once, QUIT",
+                    QList<Step>{Step::reply("220 ready\r\n"), Step::expect("USER u"), Step::reply("331 pw\r\n")} + quit(),
+                    false, false, "?", "500", {"! Password emtpy", "Error = 500 (Password emtpy)", "> QUIT"}, ftpTlsOff, ""},
+        SessionCase{"234 to AUTH TLS, then a broken handshake: given up at once, when offered too",
+                    {Step::reply("220 ready\r\n"), Step::expect("AUTH TLS"), Step::reply("234 go\r\n"), Step::pause(100),
+                     Step::reply("\x16\x03")},
+                    false, false, "?", "Error:TLS", {"< 234 go", "Error:TLS: 500 TLS handshake with 127.0.0.1:*"},
+                    ftpTlsWhenOffered},
         SessionCase{"the store refused",
                     login() + types() +
                         QList<Step>{Step::expect("PORT *"), Step::reply("200 PORT ok\r\n"), Step::expect("STOR x.bin"),

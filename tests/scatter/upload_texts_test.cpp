@@ -1,7 +1,7 @@
 // The small rules of an upload run, as tables: where a typed FTP host connects, what the
 // Progress column shows, what a log line may show of a password.
 #include "scatter/ftp_site_address.h"
-#include "scatter/password_mask.h"
+#include "ftp/password_mask.h"
 #include "scatter/upload_settings.h"
 #include "scatter/upload_table.h"
 
@@ -82,7 +82,8 @@ TEST(PasswordMask, NoLineShowsThePassword) {
         {"> PASS ", "", "> PASS ****"},
         {"< 530 Login incorrect for s3cret-pw", "s3cret-pw", "< 530 Login incorrect for ****"},
         {"LastResponse was : '331 s3cret-pw s3cret-pw'", "s3cret-pw", "LastResponse was : '331 **** ****'"},
-        {"> USER abc", "abc", "> USER abc"},  // a short password is no text to hunt for
+        {"< 530 'abc' is wrong", "abc", "< 530 '****' is wrong"},  // however short, where it stands as a whole
+        {"< 331 abcd, xabc", "abc", "< 331 abcd, xabc"},           // but not as a piece of another word
         {"> STOR part1.bin", "", "> STOR part1.bin"},
     };
     for (const Row& row : rows)
