@@ -3,8 +3,10 @@
 #include "coding/sha256.h"
 #include "coding/split_encoder.h"
 #include "coding_test_files.h"
+#include "common/manifest_v2.h"
 #include "crc/crc32.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,16 +90,37 @@ TEST(RecoveryRoundTrip, AnyKPartsRebuildTheData) {
         }
 }
 
-// The worked example of docs/manifest-v2.md: another implementation rebuilds from it.
-TEST(RecoveryRoundTrip, DocumentedExampleStripes) {
-    const unsigned char data[3][4] = {{'P', 'a', 'r', 'c'}, {'e', 'l', 'w', 'i'}, {'c', 'k', 0, 0}};
-    const unsigned char expected[2][4] = {{0xef, 0x89, 0x9b, 0x9b}, {0x60, 0x2a, 0x89, 0xcc}};
+// The worked example of docs/manifest-v2.md, from which another implementation checks
+// its coder: the recovery stripes, a decode from parts 1, 4 and 5, and the manifest.
+TEST(RecoveryRoundTrip, DocumentedExample) {
+    const Bytes parts[5] = {{'P', 'a', 'r', 'c'}, {'e', 'l', 'w', 'i'}, {'c', 'k', 0, 0},
+                            {0xef, 0x89, 0x9b, 0x9b}, {0x60, 0x2a, 0x89, 0xcc}};
     unsigned char recovery[2][4];
-    const unsigned char* in[3] = {data[0], data[1], data[2]};
+    const unsigned char* in[3] = {parts[0].data(), parts[1].data(), parts[2].data()};
     unsigned char* out[2] = {recovery[0], recovery[1]};
     RecoveryEncoder(3, 2).encode(4, in, out);
-    for (int r = 0; r < 2; ++r)
-        EXPECT_TRUE(std::equal(recovery[r], recovery[r] + 4, expected[r])) << "recovery part " << r + 1;
+    EXPECT_EQ(Bytes(recovery[0], recovery[0] + 4), parts[3]);
+    EXPECT_EQ(Bytes(recovery[1], recovery[1] + 4), parts[4]);
+    const RecoveryDecoder decoder(3, 2, {0, 3, 4});
+    const unsigned char* at[3] = {parts[0].data(), parts[3].data(), parts[4].data()};
+    unsigned char rebuilt[2][4];
+    unsigned char* rebuiltPointers[2] = {rebuilt[0], rebuilt[1]};
+    decoder.decode(4, at, rebuiltPointers);
+    EXPECT_EQ(Bytes(rebuilt[0], rebuilt[0] + 4), parts[1]);
+    EXPECT_EQ(Bytes(rebuilt[1], rebuilt[1] + 4), parts[2]);
+
+    QFile doc(PW_SOURCE_DIR "/docs/manifest-v2.md");
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(doc.readAll());
+    const qsizetype start = text.indexOf("```\nwww.parcelwick.example") + 4;
+    ManifestV2 manifest;
+    ASSERT_EQ(ParseManifestV2(text.mid(start, text.indexOf("```", start) - start).split('\n'), manifest), "");
+    for (int i = 0; i < 5; ++i) {
+        const ManifestV2Part& entry = i < 3 ? manifest.data[i] : manifest.recovery[i - 3];
+        const std::size_t size = static_cast<std::size_t>(entry.size);
+        EXPECT_EQ(entry.crc, ~Crc32Update(~0u, parts[i].data(), size)) << "part " << i + 1;
+        EXPECT_EQ(entry.sha256, Sha256::of(parts[i].data(), size)) << "part " << i + 1;
+    }
 }
 
 TEST(Sha256, KnownDigestsInPiecesAndText) {
