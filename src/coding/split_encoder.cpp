@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -16,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -27,19 +27,29 @@ constexpr std::size_t kStripeBudget = std::size_t{24} << 20;
 constexpr std::size_t kMaxStripe = std::size_t{1} << 20;
 constexpr std::size_t kMinStripe = 4096;
 
-struct FreeBytes {
-    void operator()(unsigned char* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<unsigned char[], FreeBytes>;
+// One anonymous mapping cut into `count` slices of `size` bytes, each on a cache line of
+// its own. Mapped and unmapped whole, so a split's memory goes back to the system when it
+// ends, instead of staying behind in the allocator arenas of the threads that used it.
+class Slices {
+public:
+    Slices(std::size_t count, std::size_t size)
+        : m_stride((std::max<std::size_t>(size, 1) + 63) / 64 * 64), m_length(count * m_stride) {
+        void* bytes = ::mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (bytes == MAP_FAILED)
+            throw std::bad_alloc();
+        m_base = static_cast<unsigned char*>(bytes);
+    }
+    ~Slices() { ::munmap(m_base, m_length); }
+    Slices(const Slices&) = delete;
+    Slices& operator=(const Slices&) = delete;
 
-// Cache-line aligned: the coding and hashing kernels load whole lines.
-Buffer allocate(std::size_t size) {
-    const std::size_t rounded = (std::max<std::size_t>(size, 1) + 63) / 64 * 64;
-    auto* bytes = static_cast<unsigned char*>(std::aligned_alloc(64, rounded));
-    if (!bytes)
-        throw std::bad_alloc();
-    return Buffer(bytes);
-}
+    unsigned char* operator[](std::size_t i) const { return m_base + i * m_stride; }
+
+private:
+    std::size_t m_stride;
+    std::size_t m_length;
+    unsigned char* m_base = nullptr;
+};
 
 // Reads until `size` bytes or the end of the file; the errno, or 0.
 int readAt(int fd, unsigned char* data, std::size_t size, std::int64_t offset, std::size_t& got) {
@@ -159,13 +169,14 @@ struct SplitEncoder::State {
 
 void SplitEncoder::State::readSource(HashLane& fileLane, HashLane& partLane, const std::function<void()>& report) {
     struct Slot {
-        Buffer bytes;
+        unsigned char* bytes;
         std::atomic<int> users{0};
     };
+    const Slices memory(kRingBlocks, block);
     std::vector<Slot> ring(kRingBlocks);
+    for (std::size_t i = 0; i < ring.size(); ++i)
+        ring[i].bytes = memory[i];
     const WaitAllUnused<std::vector<Slot>> guard{ring};
-    for (Slot& slot : ring)
-        slot.bytes = allocate(block);
 
     std::size_t sequence = 0;
     for (int j = 0; j < layout.dataParts; ++j) {
@@ -178,17 +189,17 @@ void SplitEncoder::State::readSource(HashLane& fileLane, HashLane& partLane, con
             WaitUnused(slot.users);
             const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block), size - pos));
             std::size_t got = 0;
-            if (const int error = readAt(source, slot.bytes.get(), n, base + pos, got))
+            if (const int error = readAt(source, slot.bytes, n, base + pos, got))
                 return fail(Kind::ReadSource, -1, error);
             if (got < n)
                 return fail(Kind::SourceEnded, -1, 0);
             // The hashing threads start on the block while this one writes it.
             slot.users.store(3, std::memory_order_release);
-            fileLane.post(fileSha, slot.bytes.get(), n, slot.users);
-            partLane.post(dataSha[static_cast<std::size_t>(j)], slot.bytes.get(), n, slot.users);
-            const int error = writeAt(data[static_cast<std::size_t>(j)], slot.bytes.get(), n, pos);
+            fileLane.post(fileSha, slot.bytes, n, slot.users);
+            partLane.post(dataSha[static_cast<std::size_t>(j)], slot.bytes, n, slot.users);
+            const int error = writeAt(data[static_cast<std::size_t>(j)], slot.bytes, n, pos);
             if (error == 0)
-                dataCrc[static_cast<std::size_t>(j)] = Crc32Update(dataCrc[static_cast<std::size_t>(j)], slot.bytes.get(), n);
+                dataCrc[static_cast<std::size_t>(j)] = Crc32Update(dataCrc[static_cast<std::size_t>(j)], slot.bytes, n);
             ReleaseUse(slot.users);
             if (error != 0)
                 return fail(Kind::WriteData, j, error);
@@ -207,24 +218,21 @@ void SplitEncoder::State::code(HashLane& partLane) {
     const std::int64_t lastBase = layout.dataPartOffset(k - 1);
     const RecoveryEncoder encoder(k, m);
 
-    std::vector<Buffer> in;
-    std::vector<const unsigned char*> inPointers;
-    for (int j = 0; j < k; ++j) {
-        in.push_back(allocate(stripe));
-        inPointers.push_back(in.back().get());
-    }
+    // k input stripes, then two sets of m output stripes.
+    const Slices memory(static_cast<std::size_t>(k + 2 * m), stripe);
+    std::vector<unsigned char*> in;
+    for (int j = 0; j < k; ++j)
+        in.push_back(memory[static_cast<std::size_t>(j)]);
+    const std::vector<const unsigned char*> inPointers(in.begin(), in.end());
     struct OutSet {
-        std::vector<Buffer> bytes;
         std::vector<unsigned char*> pointers;
         std::atomic<int> users{0};
     };
     std::vector<OutSet> sets(2);
+    for (std::size_t set = 0; set < sets.size(); ++set)
+        for (int r = 0; r < m; ++r)
+            sets[set].pointers.push_back(memory[static_cast<std::size_t>(k) + set * static_cast<std::size_t>(m) + static_cast<std::size_t>(r)]);
     const WaitAllUnused<std::vector<OutSet>> guard{sets};
-    for (OutSet& set : sets)
-        for (int r = 0; r < m; ++r) {
-            set.bytes.push_back(allocate(stripe));
-            set.pointers.push_back(set.bytes.back().get());
-        }
 
     std::size_t which = 0;
     for (std::int64_t o = 0; o < layout.partSize; which ^= 1) {
@@ -243,7 +251,7 @@ void SplitEncoder::State::code(HashLane& partLane) {
         }
         for (int j = 0; j < k; ++j) {
             const std::int64_t want = j + 1 < k ? len : lastAvailable;
-            unsigned char* bytes = in[static_cast<std::size_t>(j)].get();
+            unsigned char* bytes = in[static_cast<std::size_t>(j)];
             std::size_t got = 0;
             if (const int error = readAt(data[static_cast<std::size_t>(j)], bytes, static_cast<std::size_t>(want), o, got))
                 return fail(Kind::ReadData, j, error);
