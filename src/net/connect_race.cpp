@@ -13,6 +13,7 @@ ConnectRace::ConnectRace(std::vector<TSocketAddress> waiting, int firstError, Op
     : m_waiting(std::move(waiting)), m_timer(new QTimer), m_firstPending(firstError == 0), m_lastError(firstError),
       m_open(std::move(open)), m_won(std::move(won)), m_lost(std::move(lost)) {
     m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(AttemptDelayMs);
     QObject::connect(m_timer, &QTimer::timeout, m_timer, [this] { startNext(); });
     if (m_firstPending)

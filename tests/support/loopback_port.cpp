@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -54,19 +55,22 @@ bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
     }
 }
 
-bool LoopbackPortAnswers(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+bool LoopbackPortAnswers(quint16 port, const char* address) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(address, QByteArray::number(port).constData(), &hints, &found) != 0)
+        return false;
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
     if (fd >= 0)
         ::close(fd);
+    freeaddrinfo(found);
     return ok;
 }
 
-bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs) {
+bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs, const char* address) {
     const QDeadlineTimer deadline(timeoutMs);
     QEventLoop loop;
     QTimer tick;
@@ -74,7 +78,7 @@ bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs
     QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
     tick.start();
     while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-        if (LoopbackPortAnswers(port))
+        if (LoopbackPortAnswers(port, address))
             return true;
         loop.exec();
     }

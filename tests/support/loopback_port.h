@@ -17,9 +17,10 @@ int ListenOn(quint32 address, quint16 port, quint16* bound);
 // readable first (the server is ending) or the time runs out.
 bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs);
 
-// True when something accepts connections on 127.0.0.1:port.
-bool LoopbackPortAnswers(quint16 port);
+// True when something accepts connections on address:port (IPv4 or IPv6).
+bool LoopbackPortAnswers(quint16 port, const char* address = "127.0.0.1");
 
 // Waits on the event loop (bounded) until a server just started as process answers on
-// 127.0.0.1:port; false when it ends or the time runs out.
-bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs = 10000);
+// address:port; false when it ends or the time runs out.
+bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs = 10000,
+                            const char* address = "127.0.0.1");

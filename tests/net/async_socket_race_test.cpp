@@ -1,0 +1,117 @@
+// Connecting to a name with an IPv6 and an IPv4 address, as the clients do (lookup, Addr
+// := DnsResult, Connect), with the resolver override mapping a test name to ::1 and
+// 127.0.0.1 and a listener on each that accepts, refuses or never answers.
+#include "net/async_socket.h"
+#include "support/event_wait.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+enum class Peer { Accepts, Refuses, BlackHoles };
+
+struct RaceCase {
+    const char* name;
+    Peer v6, v4;
+    int error;         // of the one OnSessionConnected
+    const char* peer;  // PeerAddr then
+    int minMs, maxMs;  // from Connect to the outcome
+};
+
+// A loopback handle of the family on the port (0: any): bound only, so connecting is
+// refused; listening; or listening with a full queue, so a connect gets no answer.
+int loopbackPeer(int family, quint16& port, Peer kind, int& filler) {
+    sockaddr_storage ss{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    ss.ss_family = sa_family_t(family);
+    if (family == AF_INET6) {
+        v6->sin6_addr = in6addr_loopback;
+        v6->sin6_port = htons(port);
+    } else {
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        v4->sin_port = htons(port);
+    }
+    socklen_t len = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0 ||
+        (kind != Peer::Refuses && ::listen(fd, kind == Peer::BlackHoles ? 0 : 8) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len);
+    port = ntohs(family == AF_INET6 ? v6->sin6_port : v4->sin_port);
+    if (kind == Peer::BlackHoles) {
+        // A backlog of 0 holds one connection; with it taken, every SYN is dropped.
+        filler = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&ss), len);
+    }
+    return fd;
+}
+
+class AsyncSocketRace : public ::testing::TestWithParam<RaceCase> {};
+
+TEST_P(AsyncSocketRace, TheFirstAddressToConnectCarriesTheOneConnection) {
+    const RaceCase& c = GetParam();
+    quint16 port = 0;
+    int fillers[2] = {-1, -1};
+    int v4 = -1, v6 = -1;
+    for (int attempt = 0; attempt < 20 && v6 < 0; ++attempt) {
+        if (v4 >= 0)
+            ::close(v4);
+        port = 0;
+        v4 = loopbackPeer(AF_INET, port, c.v4, fillers[0]);
+        v6 = loopbackPeer(AF_INET6, port, c.v6, fillers[1]);
+    }
+    ASSERT_GE(v6, 0) << "no port free on both loopback addresses";
+    ASSERT_TRUE(TAsyncSocket::SetResolveOverride("dual-stack.test", {"::1", "127.0.0.1"}));
+
+    TAsyncSocket s;
+    QElapsedTimer clock;
+    std::vector<int> outcomes;
+    int closes = 0;
+    QString peer, tried;
+    s.OnDnsLookupDone = [&](TAsyncSocket* socket, quint16) {
+        socket->SetAddr(socket->DnsResult());
+        socket->SetPort(QString::number(port));
+        clock.start();
+        socket->Connect();
+    };
+    s.OnSessionConnected = [&](TAsyncSocket* socket, quint16 error) {
+        outcomes.push_back(error);
+        peer = socket->PeerAddr();
+        tried = socket->TriedAddressesText();
+    };
+    s.OnSessionClosed = [&](TAsyncSocket*, quint16) { ++closes; };
+    s.DnsLookup("dual-stack.test");
+    ASSERT_TRUE(waitUntil([&] { return !outcomes.empty(); }, 5000));
+    const qint64 ms = clock.elapsed();
+    runLoopFor(400);  // the losing attempts end without a word
+    EXPECT_EQ(outcomes, std::vector<int>{c.error});
+    EXPECT_EQ(peer, c.peer);
+    EXPECT_GE(ms, c.minMs);
+    EXPECT_LE(ms, c.maxMs);
+    const QString both = QStringLiteral("[::1]:%1, 127.0.0.1:%1").arg(port);
+    EXPECT_EQ(tried, c.error ? both : QString());
+    EXPECT_EQ(closes, c.error ? 1 : 0);
+    for (int fd : {v4, v6, fillers[0], fillers[1]})
+        if (fd >= 0)
+            ::close(fd);
+    TAsyncSocket::SetResolveOverride("dual-stack.test", {});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AsyncSocketRace,
+    ::testing::Values(RaceCase{"IPv6First", Peer::Accepts, Peer::Accepts, 0, "::1", 0, 200},
+                      RaceCase{"IPv6RefusedIPv4AtOnce", Peer::Refuses, Peer::Accepts, 0, "127.0.0.1", 0, 300},
+                      RaceCase{"IPv6SilentIPv4After250ms", Peer::BlackHoles, Peer::Accepts, 0, "127.0.0.1", 245, 600},
+                      RaceCase{"BothRefusedOneError", Peer::Refuses, Peer::Refuses, 10061, "error", 0, 300}),
+    [](const auto& row) { return row.param.name; });
+
+}  // namespace
