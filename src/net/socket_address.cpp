@@ -93,6 +93,8 @@ QString HostPortText(const QString& host, const QString& port) { return Brackete
 
 std::vector<TSocketAddress> AlternateFamilies(const std::vector<TSocketAddress>& addresses) {
     std::vector<TSocketAddress> first, other, order;
+    if (addresses.empty())
+        return order;
     for (const TSocketAddress& a : addresses)
         (a.family() == addresses.front().family() ? first : other).push_back(a);
     for (size_t i = 0; i < first.size() || i < other.size(); ++i) {
