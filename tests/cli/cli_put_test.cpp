@@ -65,13 +65,15 @@ TEST(CliPut, UploadsAndFailsWithTheReason) {
     }
 }
 
-// Ends that only a scripted server gives on demand: silence until the time limit, and a
-// refusal that repeats the password (the last line, the reason, masks it too).
+// Ends that only a scripted server gives on demand: silence until the time limit, a
+// refusal that repeats the password (the last line, the reason, masks it too), and over
+// IPv6 a refused EPSV, which PASV (an IPv4 command) does not follow.
 TEST(CliPut, ScriptedServersEndItWithTheReason) {
     const struct {
         const char* name;
         QList<FtpStep> dialogue;
         QString lastLine;
+        const char* address = "127.0.0.1";
     } rows[] = {
         {"silent after USER", {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::stall()},
          "parcelwick-cli put: 426 Timeout\n"},
@@ -81,6 +83,12 @@ TEST(CliPut, ScriptedServersEndItWithTheReason) {
           FtpStep::reply("530 no\r\n"), FtpStep::expect("PORT *"), FtpStep::reply("530 no\r\n"),
           FtpStep::expect("QUIT"), FtpStep::reply("221 bye\r\n")},
          "parcelwick-cli put: 530 **** is wrong\n"},
+        {"EPSV refused over IPv6",
+         {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("331 pw\r\n"), FtpStep::expect("PASS p"),
+          FtpStep::reply("230 in\r\n"), FtpStep::expect("TYPE I"), FtpStep::reply("200 ok\r\n"),
+          FtpStep::expect("EPSV"), FtpStep::reply("502 no EPSV here\r\n"), FtpStep::expect("QUIT"),
+          FtpStep::reply("221 bye\r\n")},
+         "parcelwick-cli put: 502 no EPSV here\n", "::1"},
     };
     QTemporaryDir dir;
     QFile f(dir.filePath("x"));
@@ -88,11 +96,14 @@ TEST(CliPut, ScriptedServersEndItWithTheReason) {
     f.close();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ScriptedFtpServer server(row.dialogue);
-        const QString password = row.dialogue.size() > 3 ? "pw-echoed" : "p";
-        const CliRun run = RunCli({"put", f.fileName(),
-                                   QStringLiteral("ftp://u:%1@127.0.0.1:%2/x").arg(password).arg(server.port()),
-                                   "--timeout", "1"});
+        ScriptedFtpServer server(row.dialogue, row.address);
+        const QString password = QString(row.name).startsWith("the password") ? "pw-echoed" : "p";
+        const bool ipv6 = QString(row.address).contains(':');
+        const QString host = ipv6 ? QString("[%1]").arg(row.address) : row.address;
+        const CliRun run = RunCli(QStringList{"put", f.fileName(),
+                                              QString("ftp://u:%1@%2:%3/x").arg(password, host).arg(server.port()),
+                                              "--timeout", "1"} +
+                                  (ipv6 ? QStringList{"--passive"} : QStringList{}));
         server.release();
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.err.endsWith(row.lastLine)) << run.err.toStdString();

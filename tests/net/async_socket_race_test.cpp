@@ -3,12 +3,12 @@
 // 127.0.0.1 and a listener on each that accepts, refuses or never answers.
 #include "net/async_socket.h"
 #include "support/event_wait.h"
+#include "support/loopback_port.h"
 
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,32 +24,16 @@ struct RaceCase {
     int minMs, maxMs;  // from Connect to the outcome
 };
 
-// A loopback handle of the family on the port (0: any): bound only, so connecting is
-// refused; listening; or listening with a full queue, so a connect gets no answer.
-int loopbackPeer(int family, quint16& port, Peer kind, int& filler) {
-    sockaddr_storage ss{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&ss);
-    ss.ss_family = sa_family_t(family);
-    if (family == AF_INET6) {
-        v6->sin6_addr = in6addr_loopback;
-        v6->sin6_port = htons(port);
-    } else {
-        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        v4->sin_port = htons(port);
-    }
-    socklen_t len = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0 ||
-        (kind != Peer::Refuses && ::listen(fd, kind == Peer::BlackHoles ? 0 : 8) != 0)) {
-        ::close(fd);
-        return -1;
-    }
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len);
-    port = ntohs(family == AF_INET6 ? v6->sin6_port : v4->sin_port);
-    if (kind == Peer::BlackHoles) {
+// A loopback handle on the port (0: any): bound only, so connecting is refused;
+// listening; or listening with a full queue, so a connect gets no answer.
+int loopbackPeer(const char* address, quint16& port, Peer kind, int& filler) {
+    const int fd = ListenOn(address, port, &port, kind == Peer::Refuses ? -1 : kind == Peer::BlackHoles ? 0 : 8);
+    if (fd >= 0 && kind == Peer::BlackHoles) {
         // A backlog of 0 holds one connection; with it taken, every SYN is dropped.
-        filler = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage ss{};
+        socklen_t len = sizeof ss;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len);
+        filler = ::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         ::connect(filler, reinterpret_cast<sockaddr*>(&ss), len);
     }
     return fd;
@@ -66,8 +50,8 @@ TEST_P(AsyncSocketRace, TheFirstAddressToConnectCarriesTheOneConnection) {
         if (v4 >= 0)
             ::close(v4);
         port = 0;
-        v4 = loopbackPeer(AF_INET, port, c.v4, fillers[0]);
-        v6 = loopbackPeer(AF_INET6, port, c.v6, fillers[1]);
+        v4 = loopbackPeer("127.0.0.1", port, c.v4, fillers[0]);
+        v6 = loopbackPeer("::1", port, c.v6, fillers[1]);
     }
     ASSERT_GE(v6, 0) << "no port free on both loopback addresses";
     ASSERT_TRUE(TAsyncSocket::SetResolveOverride("dual-stack.test", {"::1", "127.0.0.1"}));

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -28,21 +29,43 @@ quint16 FreeLoopbackPort() {
     return port;
 }
 
-int ListenOn(quint32 address, quint16 port, quint16* bound) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(address);
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+namespace {
+
+// A numeric address of either family with the port, as the socket calls take it.
+bool numericAddress(const char* address, quint16 port, sockaddr_storage& out, socklen_t& len) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(address, QByteArray::number(port).constData(), &hints, &found) != 0)
+        return false;
+    std::memcpy(&out, found->ai_addr, found->ai_addrlen);
+    len = found->ai_addrlen;
+    freeaddrinfo(found);
+    return true;
+}
+
+}  // namespace
+
+int ListenOn(const char* address, quint16 port, quint16* bound, int backlog) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    const int fd = numericAddress(address, port, addr, len) ? ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        (backlog >= 0 && ::listen(fd, backlog) != 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         if (fd >= 0)
             ::close(fd);
         return -1;
     }
-    *bound = ntohs(addr.sin_port);
+    // The port lies at the same place in the address records of both families.
+    *bound = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     return fd;
+}
+
+int ListenOn(quint32 address, quint16 port, quint16* bound) {
+    const in_addr a{htonl(address)};
+    char text[INET_ADDRSTRLEN];
+    return ListenOn(inet_ntop(AF_INET, &a, text, sizeof text), port, bound);
 }
 
 bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
@@ -56,17 +79,12 @@ bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
 }
 
 bool LoopbackPortAnswers(quint16 port, const char* address) {
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(address, QByteArray::number(port).constData(), &hints, &found) != 0)
-        return false;
-    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool ok = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    const int fd = numericAddress(address, port, addr, len) ? ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
     if (fd >= 0)
         ::close(fd);
-    freeaddrinfo(found);
     return ok;
 }
 

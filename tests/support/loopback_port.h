@@ -12,6 +12,9 @@ quint16 FreeLoopbackPort();
 // one), for the scripted servers' threads; -1 when that fails. The port actually bound
 // goes to *bound.
 int ListenOn(quint32 address, quint16 port, quint16* bound);
+// The same on a numeric address of either family ("::1"), with the backlog; -1: bound
+// but not listening, so that a connect to it is refused.
+int ListenOn(const char* address, quint16 port, quint16* bound, int backlog = 64);
 
 // Waits until fd is readable (timeoutMs -1: without a limit); false when stopFd becomes
 // readable first (the server is ending) or the time runs out.
