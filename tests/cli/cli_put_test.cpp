@@ -66,8 +66,8 @@ TEST(CliPut, UploadsAndFailsWithTheReason) {
 }
 
 // Ends that only a scripted server gives on demand: silence until the time limit, a
-// refusal that repeats the password (the last line, the reason, masks it too), and over
-// IPv6 a refused EPSV, which PASV (an IPv4 command) does not follow.
+// refusal that repeats the password (the last line, the reason, masks it too), and a
+// refused EPSV over IPv6, where no PASV (an IPv4 command) follows.
 TEST(CliPut, ScriptedServersEndItWithTheReason) {
     const struct {
         const char* name;
@@ -84,8 +84,8 @@ TEST(CliPut, ScriptedServersEndItWithTheReason) {
           FtpStep::expect("QUIT"), FtpStep::reply("221 bye\r\n")},
          "parcelwick-cli put: 530 **** is wrong\n"},
         {"EPSV refused over IPv6",
-         {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("331 pw\r\n"), FtpStep::expect("PASS p"),
-          FtpStep::reply("230 in\r\n"), FtpStep::expect("TYPE I"), FtpStep::reply("200 ok\r\n"),
+         {FtpStep::reply("220 hi\r\n"), FtpStep::expect("USER u"), FtpStep::reply("331 pw\r\n"),
+          FtpStep::expect("PASS p"), FtpStep::reply("230 in\r\n"), FtpStep::expect("TYPE I"), FtpStep::reply("200 ok\r\n"),
           FtpStep::expect("EPSV"), FtpStep::reply("502 no EPSV here\r\n"), FtpStep::expect("QUIT"),
           FtpStep::reply("221 bye\r\n")},
          "parcelwick-cli put: 502 no EPSV here\n", "::1"},
@@ -98,12 +98,9 @@ TEST(CliPut, ScriptedServersEndItWithTheReason) {
         SCOPED_TRACE(row.name);
         ScriptedFtpServer server(row.dialogue, row.address);
         const QString password = QString(row.name).startsWith("the password") ? "pw-echoed" : "p";
-        const bool ipv6 = QString(row.address).contains(':');
-        const QString host = ipv6 ? QString("[%1]").arg(row.address) : row.address;
-        const CliRun run = RunCli(QStringList{"put", f.fileName(),
-                                              QString("ftp://u:%1@%2:%3/x").arg(password, host).arg(server.port()),
-                                              "--timeout", "1"} +
-                                  (ipv6 ? QStringList{"--passive"} : QStringList{}));
+        const bool ipv6 = QString(row.address) == "::1";
+        const QString url = QString("ftp://u:%1@%2:%3/x").arg(password, ipv6 ? "[::1]" : row.address).arg(server.port());
+        const CliRun run = RunCli({"put", f.fileName(), url, "--timeout", "1", ipv6 ? "--passive" : "--ftps=off"});
         server.release();
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.err.endsWith(row.lastLine)) << run.err.toStdString();

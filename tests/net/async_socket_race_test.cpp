@@ -1,6 +1,5 @@
-// Connecting to a name with an IPv6 and an IPv4 address, as the clients do (lookup, Addr
-// := DnsResult, Connect), with the resolver override mapping a test name to ::1 and
-// 127.0.0.1 and a listener on each that accepts, refuses or never answers.
+// Connecting as the clients do (lookup, Addr := DnsResult, Connect) to a test name the
+// resolver override maps to ::1 and 127.0.0.1, each accepting, refusing or silent.
 #include "net/async_socket.h"
 #include "support/event_wait.h"
 #include "support/loopback_port.h"
@@ -19,9 +18,9 @@ enum class Peer { Accepts, Refuses, BlackHoles };
 struct RaceCase {
     const char* name;
     Peer v6, v4;
-    int error;         // of the one OnSessionConnected
-    const char* peer;  // PeerAddr then
-    int minMs, maxMs;  // from Connect to the outcome
+    int error;  // of the one OnSessionConnected, when PeerAddr is peer
+    const char* peer;
+    int minMs, maxMs;  // from Connect to it
 };
 
 // A loopback handle on the port (0: any): bound only, so connecting is refused;
@@ -44,11 +43,9 @@ class AsyncSocketRace : public ::testing::TestWithParam<RaceCase> {};
 TEST_P(AsyncSocketRace, TheFirstAddressToConnectCarriesTheOneConnection) {
     const RaceCase& c = GetParam();
     quint16 port = 0;
-    int fillers[2] = {-1, -1};
-    int v4 = -1, v6 = -1;
+    int fillers[2] = {-1, -1}, v4 = -1, v6 = -1;
     for (int attempt = 0; attempt < 20 && v6 < 0; ++attempt) {
-        if (v4 >= 0)
-            ::close(v4);
+        ::close(v4);  // a port free on 127.0.0.1 only (-1 at first)
         port = 0;
         v4 = loopbackPeer("127.0.0.1", port, c.v4, fillers[0]);
         v6 = loopbackPeer("::1", port, c.v6, fillers[1]);
@@ -81,12 +78,10 @@ TEST_P(AsyncSocketRace, TheFirstAddressToConnectCarriesTheOneConnection) {
     EXPECT_EQ(peer, c.peer);
     EXPECT_GE(ms, c.minMs);
     EXPECT_LE(ms, c.maxMs);
-    const QString both = QStringLiteral("[::1]:%1, 127.0.0.1:%1").arg(port);
-    EXPECT_EQ(tried, c.error ? both : QString());
+    EXPECT_EQ(tried, c.error ? QStringLiteral("[::1]:%1, 127.0.0.1:%1").arg(port) : QString());
     EXPECT_EQ(closes, c.error ? 1 : 0);
     for (int fd : {v4, v6, fillers[0], fillers[1]})
-        if (fd >= 0)
-            ::close(fd);
+        ::close(fd);
     TAsyncSocket::SetResolveOverride("dual-stack.test", {});
 }
 

@@ -31,18 +31,17 @@ quint16 FreeLoopbackPort() {
 
 namespace {
 
-// A numeric address of either family with the port, as the socket calls take it.
-bool numericAddress(const char* address, quint16 port, sockaddr_storage& out, socklen_t& len) {
+// A new TCP handle for a numeric address of either family, and that address with the
+// port as the socket calls take it; -1 when the text is no such address.
+int handleFor(const char* address, quint16 port, sockaddr_storage& addr, socklen_t& len) {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(address, QByteArray::number(port).constData(), &hints, &found) != 0)
-        return false;
-    std::memcpy(&out, found->ai_addr, found->ai_addrlen);
-    len = found->ai_addrlen;
+        return -1;
+    std::memcpy(&addr, found->ai_addr, len = found->ai_addrlen);
     freeaddrinfo(found);
-    return true;
+    return ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
 
 }  // namespace
@@ -50,9 +49,9 @@ bool numericAddress(const char* address, quint16 port, sockaddr_storage& out, so
 int ListenOn(const char* address, quint16 port, quint16* bound, int backlog) {
     sockaddr_storage addr{};
     socklen_t len = 0;
-    const int fd = numericAddress(address, port, addr, len) ? ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        (backlog >= 0 && ::listen(fd, backlog) != 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const int fd = handleFor(address, port, addr, len);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         if (fd >= 0)
             ::close(fd);
         return -1;
@@ -81,7 +80,7 @@ bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
 bool LoopbackPortAnswers(quint16 port, const char* address) {
     sockaddr_storage addr{};
     socklen_t len = 0;
-    const int fd = numericAddress(address, port, addr, len) ? ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    const int fd = handleFor(address, port, addr, len);
     const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
     if (fd >= 0)
         ::close(fd);
