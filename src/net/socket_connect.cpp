@@ -159,7 +159,9 @@ void TAsyncSocket::raceWon(int handle, const TSocketAddress& to) {
     });
 }
 
-QString TAsyncSocket::TriedAddressesText() const { return m_tried.size() > 1 ? m_tried.join(QStringLiteral(", ")) : QString(); }
+QString TAsyncSocket::TriedAddressesText() const {
+    return m_tried.size() > 1 ? m_tried.join(QStringLiteral(", ")) : QString();
+}
 
 void TAsyncSocket::SetLingerOption() {
     if (m_lingerOnOff == wsLingerNoSet)

@@ -5,10 +5,9 @@
 #include "net/socket_lookup.h"
 #include "net/socket_private.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
-
-#include <QHash>
 
 #include <arpa/inet.h>
 #include <mutex>
