@@ -3,7 +3,7 @@
 # URL" on the same 1 GiB file served by nginx on loopback, in the same run: median
 # throughput and median CPU seconds (user + sys) of each, and their ratios. With TLS=1
 # the same over HTTPS (TLS 1.3, TLS_AES_256_GCM_SHA384 for every client, the server's
-# certificate verified by every client through --cacert).
+# certificate verified by every client through --cacert). With IPV6=1 over IPv6 loopback.
 #
 # usage: bench/get.sh [PARCELWICK-CLI]
 #   PARCELWICK-CLI  the program (default: build/release/bin, else build/normal/bin)
@@ -13,6 +13,7 @@
 #   BASELINE=CLI    another parcelwick-cli (an earlier build) measured in the same run,
 #                   to see what a change costs on a machine whose load varies
 #   TLS=1           over HTTPS
+#   IPV6=1          nginx on [::1], fetched as http://[::1]:PORT/ (curl with -g)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -46,9 +47,9 @@ if [[ ${TLS:-0} == 1 ]]; then
     tls_args=(--cacert "$work/cert.pem")
     curl_tls_args=("${tls_args[@]}" --tls13-ciphers TLS_AES_256_GCM_SHA384)
 else
-    start_nginx "$work"
-    url=http://127.0.0.1:$port/big.bin
-    curl_tls_args=()
+    NGINX_IPV6=${IPV6:-0} start_nginx "$work"
+    url=http://$url_host:$port/big.bin
+    curl_tls_args=(-g)
 fi
 
 now_ns() { date +%s%N; }

@@ -15,8 +15,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: parcelwick-cli get [-q] URL [-o FILE] [--timeout S] [--cacert FILE] [--insecure]\n"
-    "                          [--trust-fingerprint SHA256]\n"
+    "usage: parcelwick-cli get [-q] URL [-o FILE] [--timeout S] [--resolve HOST:ADDR[,ADDR...]]\n"
+    "                          [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
     "\n"
     "Fetches URL (http:// or https://) with one HTTP/1.0 GET, following relocations (at\n"
     "most 20), and writes the document to FILE (standard output without -o, or with -o -).\n"
@@ -24,11 +24,16 @@ const char kUsage[] =
     "go to standard error, with the protocol and cipher of each TLS connection, and so\n"
     "does the reason of a failure. The certificate of an https server must be valid for\n"
     "its name and issued by a CA the system (or --cacert) trusts; a refused one is shown\n"
-    "with its fingerprint.\n"
+    "with its fingerprint. A host with IPv6 and IPv4 addresses is reached over the first\n"
+    "of them that connects, each tried 250 ms after the one before.\n"
     "\n"
     "  -o, --output FILE  where the document goes\n"
     "      --timeout S    seconds for each of the connection, the TLS handshake and the\n"
-    "                     response header of each hop (default 30; 0: no bound)\n" PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP
+    "                     response header of each hop (default 30; 0: no bound)\n"
+    "      --resolve HOST:ADDR\n"
+    "                     reach HOST (of the URL or of a relocation) at this numeric\n"
+    "                     address instead of looking it up; several joined by commas are\n"
+    "                     tried in turn (\"site:::1,127.0.0.1\"); may be given several times\n" PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP
     PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 for a complete document with a status from 200 to 299; 1 for any\n"
@@ -56,10 +61,11 @@ QString failureText(const THttpClient& client, quint16 error) {
 int runGet(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption outputOption({"o", "output"}, QString(), "FILE");
+    const QCommandLineOption resolveOption(QStringList{"resolve"}, QString(), "HOST:ADDR");
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
     const QCommandLineOption timeoutOption("timeout", QString(), "S", "30");
     const CliTlsOptions tls;
-    parser.addOptions({outputOption, timeoutOption});
+    parser.addOptions({outputOption, timeoutOption, resolveOption});
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "get", kUsage, args, {1, 1}, &quiet))
         return *exit;
@@ -69,6 +75,12 @@ int runGet(const QStringList& args) {
     const int timeout = parser.value(timeoutOption).toInt(&timeoutIsNumber);
     if (!timeoutIsNumber || timeout < 0)
         return CliUsageFailure("get", "--timeout needs a whole number of seconds", kUsage);
+    for (const QString& mapping : parser.values(resolveOption)) {
+        const qsizetype colon = mapping.indexOf(':');
+        if (colon <= 0 || !TAsyncSocket::SetResolveOverride(mapping.left(colon), mapping.mid(colon + 1).split(',')))
+            return CliUsageFailure("get", "--resolve wants HOST:ADDR[,ADDR...] with numeric addresses, not " + mapping,
+                                   kUsage);
+    }
     const QString url = parser.positionalArguments().first();
     const QString outPath = parser.value(outputOption);
 

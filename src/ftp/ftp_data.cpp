@@ -1,4 +1,4 @@
-// The data connection of the FTP client: PORT (or EPSV/PASV), uploads, downloads.
+// The data connection of the FTP client: PORT or EPRT (or EPSV/PASV), uploads, downloads.
 #include "ftp/custom_ftp_client.h"
 
 #include "net/async_socket.h"
@@ -36,24 +36,27 @@ void TCustomFtpClient::PortStep() {
     prepareDataSocket();
     if (m_dataPassive)
         return passiveStep();
-    sockaddr_in local{};
+    TSocketAddress local;
     m_control->GetSockName(local);
     // The listener takes only the address the PORT command announces: nobody on
     // another interface can connect first and take the file.
     m_data->SetProto(QStringLiteral("tcp"));
-    m_data->SetAddr(QString::fromLatin1(inet_ntoa(local.sin_addr)));
+    m_data->SetAddr(local.addressText());
     m_data->SetPort(QStringLiteral("0"));
     m_data->SetLingerOnOff(wsLingerOn);
     m_data->SetLingerTimeout(10);
     m_data->Listen();
-    sockaddr_in bound{};
+    TSocketAddress bound;
     m_data->GetSockName(bound);
-    const quint16 port = ntohs(bound.sin_port);
+    const quint16 port = bound.port();
     QString command;
-    if (m_control->ResolvedAddr() == htonl(INADDR_LOOPBACK)) {
+    if (local.isIPv6()) {
+        // PORT carries IPv4 addresses only (RFC 2428); a zone means nothing to the server.
+        command = QStringLiteral("EPRT |2|%1|%2|").arg(local.addressText().section('%', 0, 0)).arg(port);
+    } else if (m_control->ResolvedAddress().isLoopback()) {
         command = QStringLiteral("PORT 127,0,0,1,%1,%2").arg(port >> 8).arg(port & 0xff);
     } else {
-        const quint32 a = ntohl(local.sin_addr.s_addr);
+        const quint32 a = ntohl(local.ipv4());
         command = QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
                       .arg(a >> 24)
                       .arg((a >> 16) & 0xff)
@@ -80,14 +83,17 @@ void TCustomFtpClient::handlePassiveReply() {
         if (code == 229)
             if (const auto port = FtpExtendedPassivePort(m_lastLine))
                 return connectPassive(*port);
-        // Servers from before EPSV refuse it: ask the old way.
-        m_passiveVerb = PassiveVerb::Pasv;
-        SendCommand(QStringLiteral("PASV"));
-        return;
-    }
-    if (code == 227)
+        // Servers from before EPSV refuse it: ask the old way, which has no IPv6 form
+        // (RFC 2428), so over IPv6 the refusal ends the transfer.
+        if (!m_control->ResolvedAddress().isIPv6()) {
+            m_passiveVerb = PassiveVerb::Pasv;
+            SendCommand(QStringLiteral("PASV"));
+            return;
+        }
+    } else if (code == 227) {
         if (const auto port = FtpPassivePort(m_lastLine))
             return connectPassive(*port);
+    }
     storeErrorMessage();
     m_requestResult = code;
     SignalDone(code);

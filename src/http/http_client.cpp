@@ -193,11 +193,13 @@ void THttpClient::reconnect() {
     }
 }
 
-// A TLS failure names the server and OpenSSL's reason; other errors have their short text.
+// A TLS failure names the server and OpenSSL's reason; other errors have their short
+// text, and a connect that tried several addresses names them.
 QString THttpClient::socketErrorText(int error) const {
     if (error >= TLS_ERR_HANDSHAKE && error <= TLS_ERR_CONNECTION && !m_socket->TlsErrorText().isEmpty())
         return m_socket->TlsErrorText();
-    return SocketErrorDesc(error);
+    const QString tried = m_socket->TriedAddressesText();
+    return tried.isEmpty() ? SocketErrorDesc(error) : SocketErrorDesc(error) + QStringLiteral(" (tried ") + tried + ')';
 }
 
 void THttpClient::fail(int statusCode, const QString& reason, quint16 error) {

@@ -8,6 +8,11 @@
 
 namespace {
 
+// The host and port of an absolute URL as a proxy is asked for it.
+QString urlAuthority(const ParsedUrl& url) {
+    return url.port.isEmpty() ? BracketedHost(url.host) : HostPortText(url.host, url.port);
+}
+
 // HTTP, and HTTP over TLS; a URL without a scheme is taken as HTTP.
 bool isSpokenScheme(const QString& scheme) {
     return scheme.isEmpty() || scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
@@ -43,7 +48,7 @@ void THttpClient::setTargets() {
         m_tls = false;
         // A proxy takes the absolute URL as the request target.
         m_requestPath = (url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme) + QStringLiteral("://") +
-                        url.host + (url.port.isEmpty() ? QString() : ':' + url.port) + url.path;
+                        urlAuthority(url) + url.path;
         const ParsedUrl proxy = ParseURL(m_proxy);
         m_connectHost = proxy.host;
         m_connectPort = proxy.port.isEmpty() ? m_proxyPort : proxy.port;
@@ -73,7 +78,7 @@ void THttpClient::relocate(const QString& value) {
     if (value.startsWith('/')) {
         const ParsedUrl current = ParseURL(m_requestPath);
         m_requestPath = (current.scheme.isEmpty() ? QStringLiteral("http") : current.scheme) + QStringLiteral("://") +
-                        current.host + (current.port.isEmpty() ? QString() : ':' + current.port) + value;
+                        urlAuthority(current) + value;
     } else {
         const ParsedUrl url = ParseURL(value);
         m_requestPath = value;

@@ -1,5 +1,7 @@
 #include "http/http_request.h"
 
+#include "net/socket_address.h"
+
 namespace {
 
 QString basicCredentials(const QString& user, const QString& password) {
@@ -9,10 +11,11 @@ QString basicCredentials(const QString& user, const QString& password) {
 }  // namespace
 
 QString HttpAuthority(const QString& host, const QString& port, quint16 defaultPort) {
+    const QString name = BracketedHost(host);
     // A service name ("http") stays out: the field wants a number.
     bool isNumber = false;
     const uint number = port.toUInt(&isNumber);
-    return !isNumber || number == defaultPort ? host : host + ':' + QString::number(number);
+    return !isNumber || number == defaultPort ? name : name + ':' + QString::number(number);
 }
 
 bool IsHttpsScheme(const QString& scheme) { return scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0; }

@@ -35,7 +35,7 @@ struct HttpRequestHeaderInput {
 QStringList BuildHttpRequestLines(const HttpRequestHeaderInput& in);
 
 // "host", or "host:port" when the port is not the scheme's default one (80, or 443 for
-// https). The Host field and the text of a relocated URL both take this form: a server
+// https); an IPv6 address in brackets ("[::1]:8080"). The Host field and the text of a relocated URL both take this form: a server
 // builds the address of a relocation from the Host field, so a missing port sends the
 // client to another server.
 QString HttpAuthority(const QString& host, const QString& port, quint16 defaultPort = 80);

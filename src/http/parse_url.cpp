@@ -1,19 +1,43 @@
 #include "http/parse_url.h"
 
+#include <arpa/inet.h>
+
 namespace {
+
+bool isIPv6Address(const QString& text) {
+    in6_addr parsed{};
+    return !text.isEmpty() && inet_pton(AF_INET6, text.toLatin1().constData(), &parsed) == 1;
+}
+
+// "[2001:db8::1]" or "[2001:db8::1]:8080" (RFC 3986). Anything else after a "[" leaves
+// the host empty, so the caller's empty-host error refuses the URL: a bracket never
+// closed, text after it, no IPv6 address inside, or a zone ("%25eth0"), which names an
+// interface of the machine that wrote the URL and means nothing to the one reading it.
+void splitBracketed(const QString& hostPort, ParsedUrl& out) {
+    const qsizetype close = hostPort.indexOf(']');
+    if (close < 0)
+        return;
+    const QString address = hostPort.mid(1, close - 1);
+    const QString rest = hostPort.mid(close + 1);
+    if ((!rest.isEmpty() && !rest.startsWith(':')) || !isIPv6Address(address))
+        return;
+    out.host = address;
+    out.port = rest.mid(1);
+}
 
 // Splits "user:password@host:port" (any part optional) into the result.
 void splitAuthority(const QString& authority, ParsedUrl& out) {
     const qsizetype at = authority.lastIndexOf('@');
-    const qsizetype colon = authority.lastIndexOf(':');
-    if (at < 0 && colon < 0) {
-        out.host = authority;
-    } else if (colon > at) {
-        // A colon inside the user part (before the "@") is not a port separator.
-        out.port = authority.mid(colon + 1);
-        out.host = authority.mid(at + 1, colon - at - 1);
+    // A colon inside the user part (before the "@") is not a port separator.
+    const QString hostPort = authority.mid(at + 1);
+    const qsizetype colon = hostPort.lastIndexOf(':');
+    if (hostPort.startsWith('[')) {
+        splitBracketed(hostPort, out);
+    } else if (colon < 0) {
+        out.host = hostPort;
     } else {
-        out.host = authority.mid(at + 1);
+        out.port = hostPort.mid(colon + 1);
+        out.host = hostPort.left(colon);
     }
     if (at >= 0) {
         const QString credentials = authority.left(at);

@@ -14,8 +14,10 @@ struct ParsedUrl {
 };
 
 // Splits a URL text into its parts. Never fails: any text gives some split, and the
-// callers decide what an empty host or path means for them.
+// callers decide what an empty host or path means for them (an IPv6 address in brackets
+// that is not well formed gives an empty host).
 //   "http://u:p@host:8080/a/b?q"  -> scheme http, user u, password p, host, port 8080, path /a/b?q
+//   "http://[2001:db8::1]:8080/x" -> host 2001:db8::1 (without the brackets), port 8080
 //   "/dir/file"                   -> scheme http, path /dir/file
 //   "page.htm"                    -> host page.htm (a bare name is taken as a host)
 //   "//host/path"                 -> host and path, no scheme (a network-path reference)

@@ -1,5 +1,6 @@
 #include "net/async_socket.h"
 
+#include "net/connect_race.h"
 #include "net/notification_target.h"
 #include "net/socket_buffer.h"
 #include "net/socket_lookup.h"
@@ -81,12 +82,16 @@ void TAsyncSocket::SetLocalAddr(const QString& value) {
     if (v.isEmpty())
         v = QStringLiteral("0.0.0.0");
     in_addr a{};
-    if (!IsDottedAddress(v) || inet_aton(v.toLatin1().constData(), &a) == 0) {
+    const std::optional<TSocketAddress> v6 = TSocketAddress::fromIPv6Text(v);
+    if (v6) {
+        m_local = *v6;
+    } else if (IsDottedAddress(v) && inet_aton(v.toLatin1().constData(), &a) != 0) {
+        m_local = TSocketAddress::fromIPv4(a.s_addr);
+    } else {
         RaiseException(QStringLiteral("SetLocalAddr(): Invalid IP address"));
         return;
     }
-    m_localIp = a.s_addr;
-    m_localAddr = QString::fromLatin1(inet_ntoa(a));
+    m_localAddr = m_local.addressText();
 }
 
 void TAsyncSocket::SetLocalPort(const QString& value) {
@@ -106,20 +111,26 @@ void TAsyncSocket::SetSendFlags(int value) {
     m_sendFlags = TSocketSendFlags(value);
 }
 
+namespace {
+
+TSocketAddress peerOf(int handle) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (getpeername(handle, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+        return TSocketAddress();
+    return TSocketAddress::fromPlatform(reinterpret_cast<sockaddr*>(&ss), len);
+}
+
+}  // namespace
+
 QString TAsyncSocket::PeerAddr() const {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (m_state != wsConnected || getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return QStringLiteral("error");
-    return QString::fromLatin1(inet_ntoa(sa.sin_addr));
+    const TSocketAddress peer = m_state == wsConnected ? peerOf(m_hSocket) : TSocketAddress();
+    return peer.isValid() ? peer.addressText() : QStringLiteral("error");
 }
 
 QString TAsyncSocket::PeerPort() const {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (m_state != wsConnected || getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return QStringLiteral("error");
-    return QString::number(ntohs(sa.sin_port));
+    const TSocketAddress peer = m_state == wsConnected ? peerOf(m_hSocket) : TSocketAddress();
+    return peer.isValid() ? QString::number(peer.port()) : QStringLiteral("error");
 }
 
 void TAsyncSocket::ResetToDefaults() {
@@ -134,12 +145,14 @@ void TAsyncSocket::ResetToDefaults() {
     m_proto = 6;
     m_datagram = false;
     m_localAddr = QStringLiteral("0.0.0.0");
-    m_localIp = INADDR_ANY;
+    m_local = TSocketAddress::fromIPv4(INADDR_ANY);
     m_localPortStr = QStringLiteral("0");
     m_localPort = 0;
     m_localPortResolved = false;
-    m_sin = sockaddr_in{};
-    m_sin.sin_family = AF_INET;
+    m_candidates.clear();
+    m_remote = TSocketAddress::fromIPv4(INADDR_ANY);
+    m_remotePort = 0;
+    m_tried.clear();
     m_dnsResult.clear();
     m_dnsResultList.clear();
     m_hSocket = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/user_error.h"
+#include "net/socket_address.h"
 #include "net/socket_error.h"
 #include "net/tls_context.h"
 #include "net/tls_peer_info.h"
@@ -17,9 +18,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <netinet/in.h>
 
+class ConnectRace;
 class NotificationTarget;
 class SocketLookup;
 class QSocketNotifier;
@@ -102,6 +105,16 @@ using TBgExceptionEvent = std::function<void(TAsyncSocket* sender, const std::ex
 //   itself (OnChangeState(->wsClosed)). The destructor closes without any event.
 //   After every close the properties return to their defaults (ResetToDefaults):
 //   Addr, Port and Proto must be set again before the next Connect.
+//
+// * Addresses: Addr, LocalAddr and the lookup results are IPv4 ("127.0.0.1") or IPv6
+//   ("::1") texts alike. A Connect to an Addr that is the DnsResult of this socket's last
+//   lookup tries every address of DnsResultList (and one to a name looked up by Connect
+//   every address found): the families take turns, each next address 250 ms after the
+//   one before unless that one connected (at once when it failed), and the first that
+//   connects carries the connection; the others are closed without an event. The
+//   events are those of one connection: OnSessionConnected(0) for the winner, or once
+//   every address failed OnSessionConnected(last error), with TriedAddressesText()
+//   naming them all. Listen binds the first address only.
 //
 // * Errors: failures at call time go through SocketError/RaiseException: with OnError
 //   set, OnError fires and the call goes on (returning -1 where it returns a count);
@@ -201,7 +214,7 @@ public:
     QString LocalPort() const { return m_localPortStr; } // "0"; after a datagram bind the bound port
     void SetLocalPort(const QString& value);
     QString PeerPort() const; // decimal, "error" unless connected
-    QString PeerAddr() const; // dotted, "error" unless connected
+    QString PeerAddr() const; // "127.0.0.1" or "::1", "error" unless connected
     QString DnsResult() const { return m_dnsResult; }
     QStringList DnsResultList() const { return m_dnsResultList; }
     TSocketState State() const { return m_state; }
@@ -219,9 +232,12 @@ public:
     int LingerTimeout() const { return m_lingerTimeout; } // 0 seconds
     void SetLingerTimeout(int value) { m_lingerTimeout = value; }
 
-    // The resolved remote IPv4 address in network byte order (valid once Connect has
-    // resolved Addr); the FTP client compares it with the loopback address.
-    quint32 ResolvedAddr() const { return m_sin.sin_addr.s_addr; }
+    // The remote address of the connection (valid once Connect has resolved Addr; after
+    // a race of several addresses, the one that connected).
+    const TSocketAddress& ResolvedAddress() const { return m_remote; }
+    // After a Connect that tried more than one address: "[::1]:80, 127.0.0.1:80", every
+    // one in the order tried; empty otherwise and once connected.
+    QString TriedAddressesText() const;
     // The platform handle (-1 when none), for reading socket options.
     int HSocket() const { return m_hSocket; }
 
@@ -240,17 +256,22 @@ public:
     TTlsHandshakeDone OnTlsHandshakeDone; // after StartTls only
 
     // ---- name lookup ----
-    // A dotted address completes at once: DnsResult is set and OnDnsLookupDone(0)
-    // fires before DnsLookup returns. A name is looked up asynchronously (QHostInfo);
-    // OnDnsLookupDone(error) follows from the event loop with DnsResult (first IPv4
-    // address, dotted) and DnsResultList. An empty host reports
-    // "DNS lookup: invalid host name.".
+    // A numeric address (dotted IPv4, IPv6 also in brackets) completes at once:
+    // DnsResult is set and OnDnsLookupDone(0) fires before DnsLookup returns. A name is
+    // looked up asynchronously (QHostInfo, or the addresses SetResolveOverride gave it);
+    // OnDnsLookupDone(error) follows from the event loop with DnsResultList (every IPv6
+    // and IPv4 address, in the resolver's order) and DnsResult (the first of them). An
+    // empty host reports "DNS lookup: invalid host name.".
     void DnsLookup(const QString& hostName);
     // Address text -> host name in DnsResult/DnsResultList, via OnDnsLookupDone.
     void ReverseDnsLookup(const QString& hostAddr);
     // A pending lookup ends with OnDnsLookupDone(10004) inside this call; with nothing
     // pending it does nothing.
     void CancelDnsLookup();
+    // Process-wide: from now on a lookup of the name (any case) gives these numeric
+    // addresses, in this order, without asking the system, as curl's --resolve does; an
+    // empty list ends that. False, and nothing changed, when one is no numeric address.
+    static bool SetResolveOverride(const QString& name, const QStringList& addresses);
 
     // ---- connection ----
     // Opens a connection to Addr/Port/Proto; ends in OnSessionConnected. Refuses with
@@ -268,7 +289,9 @@ public:
     void Dup(int newHSocket);
     // 0, or -1 with LastError set.
     int GetSockName(sockaddr_in& saddr);
+    int GetSockName(TSocketAddress& saddr);
     int GetPeerName(sockaddr_in& saddr);
+    int GetPeerName(TSocketAddress& saddr);
     QString GetXPort(); // local port, decimal; "error" unless bound, connected or listening
     void Shutdown(int how); // 0 receive, 1 send, 2 both; over TLS 1 and 2 say close_notify first
     void Close();
@@ -311,6 +334,10 @@ public:
     void ResetToDefaults();
 
     // Resolvers (used by Connect, Listen and binding); throw ESocketException.
+    // Every address of the host: a numeric one as it stands, a name through the
+    // resolver override or a lookup that blocks, IPv6 and IPv4 in the order found.
+    static std::vector<TSocketAddress> SocketResolveHostAddresses(const QString& host);
+    // The first IPv4 address of the host, in network byte order.
     static in_addr_t SocketResolveHost(const QString& host);
     static quint16 SocketResolvePort(const QString& port, const QString& proto);
     static int SocketResolveProto(const QString& proto);
@@ -361,7 +388,13 @@ private:
     void internalClose(bool shutdownFirst, int error);
     void bindSocket();
     bool resolveAll(const QString& prefix);
+    std::vector<TSocketAddress> addressesToTry() const;
+    static QStringList ResolveOverride(const QString& name);
     bool openHandle(const QString& failName);
+    int applyStreamOptions(int handle, int family);
+    int lingerTo(int handle) const;
+    int openAttempt(const TSocketAddress& to, int& error);
+    void raceWon(int handle, const TSocketAddress& to);
     void watchHandle(bool listening);
     void unwatchHandle();
     void applyWatches();
@@ -417,10 +450,14 @@ private:
     bool m_portAssigned = false, m_portResolved = false;
     bool m_protoAssigned = false, m_protoResolved = false;
     bool m_localPortResolved = false;
-    sockaddr_in m_sin{};
+    std::vector<TSocketAddress> m_candidates; // Addr resolved, in the order to try them
+    TSocketAddress m_remote;                  // the one this handle connects to
+    quint16 m_remotePort = 0;
+    std::unique_ptr<ConnectRace> m_race;      // the other addresses while connecting
+    QStringList m_tried;
     int m_proto = 6;
     quint16 m_localPort = 0;
-    in_addr_t m_localIp = 0;
+    TSocketAddress m_local;
     bool m_datagram = false;
 
     QString m_dnsResult;

@@ -5,12 +5,17 @@
 #include "net/socket_lookup.h"
 #include "net/socket_private.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
 
 #include <arpa/inet.h>
+#include <mutex>
 
 namespace {
+
+std::mutex g_overrideMutex;
+QHash<QString, QStringList> g_overrides;
 
 int lookupError(const QHostInfo& info) {
     switch (info.error()) {
@@ -21,6 +26,30 @@ int lookupError(const QHostInfo& info) {
 }
 
 } // namespace
+
+bool TAsyncSocket::SetResolveOverride(const QString& name, const QStringList& addresses) {
+    QStringList normalized;
+    for (QString a : addresses) {
+        a = a.trimmed();
+        if (a.startsWith('[') && a.endsWith(']'))
+            a = a.mid(1, a.size() - 2);
+        const QHostAddress numeric(a);
+        if (numeric.isNull())
+            return false;
+        normalized << numeric.toString();
+    }
+    const std::lock_guard lock(g_overrideMutex);
+    if (normalized.isEmpty())
+        g_overrides.remove(name.trimmed().toLower());
+    else
+        g_overrides.insert(name.trimmed().toLower(), normalized);
+    return true;
+}
+
+QStringList TAsyncSocket::ResolveOverride(const QString& name) {
+    const std::lock_guard lock(g_overrideMutex);
+    return g_overrides.value(name.toLower());
+}
 
 bool TAsyncSocket::beginLookup(const QString& text) {
     if (text.isEmpty()) {
@@ -40,8 +69,9 @@ void TAsyncSocket::DnsLookup(const QString& hostName) {
         return;
     in_addr numeric{};
     const QByteArray latin = host.toLatin1();
-    if (inet_aton(latin.constData(), &numeric) != 0) {
-        m_dnsResult = QString::fromLatin1(inet_ntoa(numeric));
+    const std::optional<TSocketAddress> v6 = TSocketAddress::fromIPv6Text(host);
+    if (v6 || inet_aton(latin.constData(), &numeric) != 0) {
+        m_dnsResult = v6 ? v6->addressText() : QString::fromLatin1(inet_ntoa(numeric));
         m_dnsResultList << m_dnsResult;
         fire(OnDnsLookupDone, quint16(0));
         return;
@@ -55,16 +85,17 @@ void TAsyncSocket::ReverseDnsLookup(const QString& hostAddr) {
         return;
     in_addr numeric{};
     const QByteArray latin = addr.toLatin1();
-    if (inet_aton(latin.constData(), &numeric) == 0) {
+    const std::optional<TSocketAddress> v6 = TSocketAddress::fromIPv6Text(addr);
+    if (!v6 && inet_aton(latin.constData(), &numeric) == 0) {
         RaiseException(QStringLiteral("%1: can't start DNS lookup, error #%2").arg(addr).arg(WSAEINVAL));
         return;
     }
-    startLookup(QString::fromLatin1(inet_ntoa(numeric)), true);
+    startLookup(v6 ? v6->addressText() : QString::fromLatin1(inet_ntoa(numeric)), true);
 }
 
 void TAsyncSocket::startLookup(const QString& text, bool reverse) {
     m_lookupReverse = reverse;
-    m_lookupId = m_lookup->start(text);
+    m_lookupId = m_lookup->start(text, reverse ? QStringList() : ResolveOverride(text));
 }
 
 void TAsyncSocket::lookupFinished(int lookupId) {
@@ -78,9 +109,8 @@ void TAsyncSocket::lookupFinished(int lookupId) {
         result << info.hostName();
     } else if (error == 0) {
         for (const QHostAddress& a : info.addresses())
-            if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            if (a.protocol() == QAbstractSocket::IPv4Protocol || a.protocol() == QAbstractSocket::IPv6Protocol)
                 result << a.toString();
-        // Only IPv4 connections exist here: a name with no IPv4 address has no data.
         if (result.isEmpty())
             error = WSANO_DATA;
     }

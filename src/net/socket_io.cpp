@@ -1,6 +1,7 @@
 // Readiness watching, sending and receiving of TAsyncSocket.
 #include "net/async_socket.h"
 
+#include "net/connect_race.h"
 #include "net/socket_buffer.h"
 #include "net/socket_private.h"
 #include "net/tls_channel.h"
@@ -67,8 +68,9 @@ void TAsyncSocket::unwatchHandle() {
     if (m_hangupFd >= 0)
         ::close(m_hangupFd);
     m_hangupFd = -1;
-    // A TLS session lives no longer than its handle.
+    // A TLS session lives no longer than its handle, nor the other attempts of a race.
     m_tls.reset();
+    m_race.reset();
     m_tlsClosePosted = false;
     m_readArmed = false;
     m_writeWanted = false;
@@ -161,7 +163,15 @@ void TAsyncSocket::onWriteReady() {
         if (m_connectPending) {
             m_connectPending = false;
             const int err = socketErrorOption(m_hSocket);
+            if (m_race && err != 0) {
+                applyWatches();
+                // The other addresses have their turn; the race reports when all failed.
+                m_race->firstFailed(err);
+                return;
+            }
             if (err == 0) {
+                m_race.reset();
+                m_tried.clear();
                 m_readArmed = true;
                 // The platform reports the new connection writable once, after the
                 // connect event: OnDataSent(0) follows OnSessionConnected.
@@ -261,8 +271,7 @@ void TAsyncSocket::TryToSend() {
         const int flags = MSG_NOSIGNAL | (m_sendFlags == wsSendUrgent ? MSG_OOB : 0);
         ssize_t n;
         if (m_datagram) {
-            n = ::sendto(m_hSocket, iov[0].iov_base, iov[0].iov_len, flags, reinterpret_cast<sockaddr*>(&m_sin),
-                         sizeof m_sin);
+            n = ::sendto(m_hSocket, iov[0].iov_base, iov[0].iov_len, flags, m_remote.data(), m_remote.length());
         } else {
             msghdr mh{};
             mh.msg_iov = iov;

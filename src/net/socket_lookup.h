@@ -18,7 +18,9 @@ class SocketLookup : public QObject {
 public:
     SocketLookup(NotificationTarget* target, int notification);
 
-    int start(const QString& name);
+    // fixed: the addresses the name stands for without asking the system (they still
+    // arrive from the event loop, as every lookup's do).
+    int start(const QString& name, const QStringList& fixed);
     // The result of a finished lookup, removed from the store.
     QHostInfo take(int lookupId);
 

@@ -68,7 +68,7 @@ bool TAsyncSocket::IsDottedAddress(const QString& text) {
     return groups == 4;
 }
 
-in_addr_t TAsyncSocket::SocketResolveHost(const QString& host) {
+std::vector<TSocketAddress> TAsyncSocket::SocketResolveHostAddresses(const QString& host) {
     if (host.isEmpty() || host.size() > 256)
         throw ESocketException(QStringLiteral("SocketResolveHost: '") + host + QStringLiteral("' Invalid Hostname."));
     const QString h = host.trimmed();
@@ -77,18 +77,38 @@ in_addr_t TAsyncSocket::SocketResolveHost(const QString& host) {
         quint32 addr = 0;
         for (const QString& g : h.split(QLatin1Char('.')))
             addr = (addr << 8) | quint32(g.toUInt());
-        return htonl(addr);
+        return {TSocketAddress::fromIPv4(htonl(addr))};
     }
+    if (const std::optional<TSocketAddress> v6 = TSocketAddress::fromIPv6Text(h))
+        return {*v6};
+    std::vector<TSocketAddress> found;
+    const QStringList fixed = ResolveOverride(h);
+    for (const QString& a : fixed)
+        for (const TSocketAddress& numeric : SocketResolveHostAddresses(a))
+            found.push_back(numeric);
+    if (!fixed.isEmpty())
+        return found;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
+    addrinfo* list = nullptr;
     const QByteArray name = h.toUtf8();
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+    if (getaddrinfo(name.constData(), nullptr, &hints, &list) == 0)
+        for (const addrinfo* i = list; i; i = i->ai_next)
+            if (const TSocketAddress a = TSocketAddress::fromPlatform(i->ai_addr, i->ai_addrlen); a.isValid())
+                found.push_back(a);
+    if (list)
+        freeaddrinfo(list);
+    if (found.empty())
         throw ESocketException(QStringLiteral("SocketResolveHost: Cannot convert host address '%1'").arg(host));
-    const in_addr_t addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return addr;
+    return found;
+}
+
+in_addr_t TAsyncSocket::SocketResolveHost(const QString& host) {
+    for (const TSocketAddress& a : SocketResolveHostAddresses(host))
+        if (a.family() == AF_INET)
+            return a.ipv4();
+    throw ESocketException(QStringLiteral("SocketResolveHost: Cannot convert host address '%1'").arg(host));
 }
 
 quint16 TAsyncSocket::SocketResolvePort(const QString& port, const QString& proto) {

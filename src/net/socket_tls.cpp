@@ -35,7 +35,7 @@ void TAsyncSocket::SetTlsServer(const QString& host, const QString& port) {
 QString TAsyncSocket::TlsHostPort() const {
     if (m_tls)
         return m_tls->hostPort();
-    return tlsServerName() + ':' + (m_tlsServerPort.isEmpty() ? m_portStr : m_tlsServerPort);
+    return HostPortText(tlsServerName(), m_tlsServerPort.isEmpty() ? m_portStr : m_tlsServerPort);
 }
 
 QString TAsyncSocket::tlsServerName() const { return m_tlsServerName.isEmpty() ? m_addrStr : m_tlsServerName; }

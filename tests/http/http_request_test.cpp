@@ -77,6 +77,8 @@ TEST(HttpRequestLinesTest, AuthorityNamesThePortUnlessItIsTheDefault) {
                  {"8443", 443, "host.example:8443"}, {"", 443, "host.example"}};
     for (const auto& c : cases)
         EXPECT_EQ(HttpAuthority("host.example", c.port, c.defaultPort), c.authority) << c.port << " " << c.defaultPort;
+    EXPECT_EQ(HttpAuthority("::1", "8080"), "[::1]:8080");
+    EXPECT_EQ(HttpAuthority("2001:db8::1", "80"), "[2001:db8::1]");
     EXPECT_EQ(HttpDefaultPort("HTTPS"), 443);
     EXPECT_EQ(HttpDefaultPort("http"), 80);
     EXPECT_EQ(HttpDefaultPort(""), 80);

@@ -49,6 +49,14 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"host:99/x", "", "", "", "host", "99", "/x"},
         UrlCase{"//other.host/dir/f", "", "", "", "other.host", "", "/dir/f"},
         UrlCase{"http://:80/x", "http", "", "", "", "80", "/x"},
-        UrlCase{"http:///x", "http", "", "", "", "", "/x"}));
+        UrlCase{"http:///x", "http", "", "", "", "", "/x"},
+        // IPv6 in brackets; anything else after a "[" (a zone too) leaves the host empty.
+        UrlCase{"http://[2001:db8::1]:8080/p/x.bin", "http", "", "", "2001:db8::1", "8080", "/p/x.bin"},
+        UrlCase{"ftp://u:p@[::1]:2121/dir/x", "ftp", "u", "p", "::1", "2121", "/dir/x"},
+        UrlCase{"[::1]:99/x", "", "", "", "::1", "99", "/x"},
+        UrlCase{"http://[::1/x", "http", "", "", "", "", "/x"},
+        UrlCase{"http://[::1]8080/x", "http", "", "", "", "", "/x"},
+        UrlCase{"http://[host.example]/x", "http", "", "", "", "", "/x"},
+        UrlCase{"http://[fe80::1%25eth0]:80/x", "http", "", "", "", "", "/x"}));
 
 }  // namespace

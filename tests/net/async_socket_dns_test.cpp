@@ -42,7 +42,9 @@ TEST_P(AsyncSocketDnsNumeric, CompletesBeforeReturningWithTheDottedForm) {
 INSTANTIATE_TEST_SUITE_P(Texts, AsyncSocketDnsNumeric,
                          ::testing::Values(NumericCase{"127.0.0.1", "127.0.0.1"},
                                            NumericCase{" 10.1.2.3 ", "10.1.2.3"},
-                                           NumericCase{"127.1", "127.0.0.1"}));
+                                           NumericCase{"127.1", "127.0.0.1"},
+                                           NumericCase{"2001:DB8:0::1", "2001:db8::1"},
+                                           NumericCase{" [::1] ", "::1"}));
 
 TEST(AsyncSocketDns, LocalhostResolvesFromTheLoopToAnIPv4Address) {
     TAsyncSocket s;

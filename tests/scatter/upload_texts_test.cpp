@@ -21,6 +21,8 @@ TEST(FtpSiteAddress, APortIsTakenOnlyWhenItIsOne) {
         {"  127.0.0.1:65535 ", "127.0.0.1", "65535"},
         {"[2001:db8::1]:990", "2001:db8::1", "990"},
         {"[2001:db8::1]", "2001:db8::1", "ftp"},
+        {"[::1]:2121", "::1", "2121"},
+        {"[::1", "[::1", "ftp"},  // never closed: the lookup reports the name
         {"2001:db8::1", "2001:db8::1", "ftp"},  // a bare IPv6 address has no port
         {"host:0", "host:0", "ftp"},             // not a port: the lookup reports the name
         {"host:65536", "host:65536", "ftp"},

@@ -7,6 +7,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,21 +29,42 @@ quint16 FreeLoopbackPort() {
     return port;
 }
 
-int ListenOn(quint32 address, quint16 port, quint16* bound) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(address);
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0 ||
+namespace {
+
+// A new TCP handle for a numeric address of either family, and that address with the
+// port as the socket calls take it; -1 when the text is no such address.
+int handleFor(const char* address, quint16 port, sockaddr_storage& addr, socklen_t& len) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(address, QByteArray::number(port).constData(), &hints, &found) != 0)
+        return -1;
+    std::memcpy(&addr, found->ai_addr, len = found->ai_addrlen);
+    freeaddrinfo(found);
+    return ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+}  // namespace
+
+int ListenOn(const char* address, quint16 port, quint16* bound, int backlog) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    const int fd = handleFor(address, port, addr, len);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         if (fd >= 0)
             ::close(fd);
         return -1;
     }
-    *bound = ntohs(addr.sin_port);
+    // The port lies at the same place in the address records of both families.
+    *bound = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     return fd;
+}
+
+int ListenOn(quint32 address, quint16 port, quint16* bound) {
+    const in_addr a{htonl(address)};
+    char text[INET_ADDRSTRLEN];
+    return ListenOn(inet_ntop(AF_INET, &a, text, sizeof text), port, bound);
 }
 
 bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
@@ -54,19 +77,17 @@ bool WaitReadableUnlessStopped(int fd, int stopFd, int timeoutMs) {
     }
 }
 
-bool LoopbackPortAnswers(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+bool LoopbackPortAnswers(quint16 port, const char* address) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    const int fd = handleFor(address, port, addr, len);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
     if (fd >= 0)
         ::close(fd);
     return ok;
 }
 
-bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs) {
+bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs, const char* address) {
     const QDeadlineTimer deadline(timeoutMs);
     QEventLoop loop;
     QTimer tick;
@@ -74,7 +95,7 @@ bool WaitUntilServerAnswers(const QProcess& process, quint16 port, int timeoutMs
     QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
     tick.start();
     while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-        if (LoopbackPortAnswers(port))
+        if (LoopbackPortAnswers(port, address))
             return true;
         loop.exec();
     }

@@ -7,6 +7,13 @@
 
 #include <unistd.h>
 
+namespace {
+
+// An IPv6 address as URLs and nginx's listen directive write it.
+QString bracketed(const QString& address) { return address.contains(':') ? '[' + address + ']' : address; }
+
+}  // namespace
+
 NginxServer::NginxServer(const QString& rootDir, QList<Redirect> redirects)
     : m_root(rootDir), m_redirects(std::move(redirects)) {}
 
@@ -17,7 +24,7 @@ QString NginxServer::binary() {
 }
 
 QString NginxServer::url(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    return QStringLiteral("http://%1:%2%3").arg(bracketed(m_address)).arg(m_port).arg(path);
 }
 
 int NginxServer::addTlsServer(const QString& certFile, const QString& keyFile) {
@@ -70,7 +77,7 @@ QString NginxServer::configText() const {
                "  default_type application/octet-stream;\n"
                "  sendfile on;\n"
                "  server {\n"
-               "    listen 127.0.0.1:%3;\n"
+               "    listen %7:%3;\n"
                "    root %4;\n"
                "%5"
                "  }\n"
@@ -81,7 +88,8 @@ QString NginxServer::configText() const {
         .arg(m_port)
         .arg(m_root)
         .arg(redirects)
-        .arg(tlsServers);
+        .arg(tlsServers)
+        .arg(bracketed(m_address));
 }
 
 bool NginxServer::start() {
@@ -119,7 +127,7 @@ bool NginxServer::startOnce() {
         m_error = QStringLiteral("nginx did not start: ") + m_process->errorString();
         return false;
     }
-    if (WaitUntilServerAnswers(*m_process, m_port)) {
+    if (WaitUntilServerAnswers(*m_process, m_port, 10000, m_address.toLatin1().constData())) {
         m_error.clear();
         return true;
     }

@@ -28,8 +28,11 @@ public:
     bool start();
     QString errorText() const { return m_error; }
 
+    // Before start(): the numeric loopback address the plain server listens on ("::1");
+    // 127.0.0.1 without it.
+    void setListenAddress(const QString& address) { m_address = address; }
     quint16 port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path
+    // "http://127.0.0.1:PORT" + path ("http://[::1]:PORT" on IPv6)
     QString url(const QString& path) const;
 
     // Before start(): one more HTTPS server (the same directory and relocations) with this
@@ -58,5 +61,6 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    QString m_address = QStringLiteral("127.0.0.1");
     QString m_error;
 };

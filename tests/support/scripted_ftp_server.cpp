@@ -19,8 +19,8 @@ FtpStep make(FtpStep::Kind kind, const QByteArray& bytes = {}, int ms = 0) {
     return s;
 }
 
-int listenLoopback(quint16& port) {
-    const int fd = ListenOn(INADDR_LOOPBACK, 0, &port);
+int listenLoopback(quint16& port, const char* address) {
+    const int fd = ListenOn(address, 0, &port);
     if (fd < 0)
         throw std::runtime_error("scripted FTP server: cannot listen on loopback");
     return fd;
@@ -49,10 +49,11 @@ FtpStep FtpStep::pause(int ms) { return make(Pause, {}, ms); }
 FtpStep FtpStep::stall() { return make(Stall); }
 FtpStep FtpStep::close() { return make(Close); }
 
-ScriptedFtpServer::ScriptedFtpServer(QList<FtpStep> dialogue) : m_dialogue(std::move(dialogue)) {
+ScriptedFtpServer::ScriptedFtpServer(QList<FtpStep> dialogue, const char* address)
+    : m_dialogue(std::move(dialogue)), m_address(address) {
     if (::pipe(m_stopPipe) != 0 || ::pipe(m_releasePipe) != 0)
         throw std::runtime_error("scripted FTP server: pipe failed");
-    m_listenFd = listenLoopback(m_port);
+    m_listenFd = listenLoopback(m_port, m_address);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -214,7 +215,7 @@ void ScriptedFtpServer::play(int fd) {
         }
         case FtpStep::DataListen:
             closeFd(m_passiveFd);
-            m_passiveFd = listenLoopback(m_passivePort);
+            m_passiveFd = listenLoopback(m_passivePort, m_address);
             break;
         case FtpStep::DataAccept:
             closeFd(m_dataFd);

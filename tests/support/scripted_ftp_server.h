@@ -52,7 +52,8 @@ struct FtpStep {
 // and the data connection.
 class ScriptedFtpServer {
 public:
-    explicit ScriptedFtpServer(QList<FtpStep> dialogue);
+    // address: the numeric loopback address of the control and passive listeners ("::1").
+    explicit ScriptedFtpServer(QList<FtpStep> dialogue, const char* address = "127.0.0.1");
     ~ScriptedFtpServer();
     ScriptedFtpServer(const ScriptedFtpServer&) = delete;
     ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
@@ -76,6 +77,7 @@ private:
     void closeFd(int& fd);
 
     QList<FtpStep> m_dialogue;
+    const char* m_address;
     int m_listenFd = -1;
     int m_passiveFd = -1;
     int m_dataFd = -1;

@@ -85,11 +85,10 @@ bool VsftpdServer::writeFiles() {
     }
     // Virtual users act as the running user, so they own what they store and read
     // what the test put in their directories.
-    const QString config = QStringLiteral(
-                               "listen=YES\n"
-                               "listen_ipv6=NO\n"
+    const QString listen = m_ipv6 ? QStringLiteral("listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n")
+                                  : QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n");
+    const QString config = listen + QStringLiteral(
                                "background=NO\n"
-                               "listen_address=127.0.0.1\n"
                                "listen_port=%1\n"
                                "anonymous_enable=NO\n"
                                "local_enable=YES\n"
@@ -162,7 +161,7 @@ bool VsftpdServer::startOnce() {
         m_error = QStringLiteral("vsftpd did not start: ") + m_process->errorString();
         return false;
     }
-    if (WaitUntilServerAnswers(*m_process, m_port)) {
+    if (WaitUntilServerAnswers(*m_process, m_port, 10000, m_ipv6 ? "::1" : "127.0.0.1")) {
         m_error.clear();
         return true;
     }

@@ -27,6 +27,8 @@ public:
     // for logins and data, every data connection resuming the control connection's
     // session, and an upload complete only when the client ends it with close_notify.
     void enableTls(const QString& certFile, const QString& keyFile);
+    // Before start(): listen on ::1 (IPv6) instead of 127.0.0.1.
+    void listenOnIPv6() { m_ipv6 = true; }
 
     // Starts the server and waits (bounded) until its port answers. False, with the
     // reason in errorText(), when it cannot.
@@ -46,6 +48,7 @@ private:
 
     QList<Account> m_accounts;
     QString m_tlsCert, m_tlsKey;
+    bool m_ipv6 = false;
     QTemporaryDir m_dir;
     QString m_pamService;
     std::unique_ptr<QProcess> m_process;
