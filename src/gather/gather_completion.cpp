@@ -74,6 +74,7 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
     verify(row, download->file, s);
+    markTooSlow(row, *download);
     delete download;
     if (onPartFinished)
         onPartFinished(row);
