@@ -225,15 +225,15 @@ void TForm1::buildPage5(QWidget* page) {
 void TForm1::buildPage6(QWidget* page) {
     cbenableoptions = checkBox(page, "cbenableoptions", "Enable Options", false, 8, 10);
     GroupBox2 = named(new QGroupBox("Download Options", page), "GroupBox2");
-    GroupBox2->setGeometry(8, 40, 300, 134);
+    GroupBox2->setGeometry(8, 40, 320, 134);
     Label12 = label(GroupBox2, "Label12", "Timeout (secs)", 12, 32);
-    seto = spin(GroupBox2, "seto", 5, 1000, 30, {160, 27, 80, 26});
+    seto = spin(GroupBox2, "seto", 5, 1000, 30, {190, 27, 80, 26});
     // Beside the time-out, which a server sending a byte now and then never reaches.
     lbminspeed = label(GroupBox2, "lbminspeed", "Minimum speed (bytes/s)", 12, 66);
     seminspeed = spin(GroupBox2, "seminspeed", 0, GatherSettings::MaxLowestSpeed, GatherSettings::DefaultLowestSpeed,
-                      {160, 61, 100, 26});
+                      {190, 61, 100, 26});
     Label13 = label(GroupBox2, "Label13", "Download Attempts", 12, 100);
-    seda = spin(GroupBox2, "seda", 10, 1000, 100, {160, 95, 80, 26});
+    seda = spin(GroupBox2, "seda", 10, 1000, 100, {190, 95, 80, 26});
     for (QWidget* w : downloadOptionControls())
         w->setEnabled(false);
     // Active transfers, the classic way, unless the user asks: a sender behind a home

@@ -57,6 +57,9 @@ TEST(ReadManifestFile, CtrlZEndsTheTextAndMissingFilesLeaveTheLines) {
     EXPECT_TRUE(missingError.contains(dir.filePath("missing.pwq"))) << missingError.toStdString();
 
     EXPECT_FALSE(ReadManifestFile(dir.path(), lines, missingError)) << "a directory is no manifest";
+
+    const QByteArray stray = QByteArray("x\n").repeated(MaxManifestLines + 10);
+    EXPECT_EQ(ManifestTextToLines(stray).count(), MaxManifestLines + 1) << "kept only up to the first line too many";
 }
 
 QStringList Header() { return {ManifestSignature, "1", "movie.avi", "0000ABCD", "3"}; }
@@ -126,6 +129,14 @@ QStringList WithUrl(const QString& url) {
             "22222222"};
 }
 
+// A header declaring `declared` parts, then `parts` entries of fitting names.
+QStringList ManyParts(int parts, const QString& declared) {
+    QStringList lines = {ManifestSignature, "1", "movie.avi", "0000ABCD", declared};
+    for (int i = 0; i < parts; ++i)
+        lines << "http://w/p.bin" << "4" << "11111111";
+    return lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ManifestRefusalTest,
     ::testing::Values(
@@ -146,7 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"url ends in slash", WithUrl("http://w/dir/"), "part 2", false},
         RefusalCase{"url ends in dot dot", WithUrl("http://w/.."), "\"..\"", false},
         RefusalCase{"url with nul", WithUrl(QString("http://w/p") + QChar(0) + ".bin"), "p\\0.bin", false},
-        RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false}),
+        RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false},
+        RefusalCase{"more parts than taken", ManyParts(MaxManifestParts + 1, "1"), "more than 100000 parts", false},
+        RefusalCase{"part count line above the limit", ManyParts(1, "100001"), "more than 100000 parts", false}),
     [](const auto& param) {
         QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
@@ -158,6 +171,7 @@ TEST(ManifestRefusal, AcceptsPlainNamesWhateverTheyLookLike) {
         EXPECT_EQ(ManifestRefusal(WithName(name)), QString()) << name.toStdString();
     EXPECT_EQ(ManifestRefusal(WithUrl("C:\\parts\\p2.bin")), QString());
     EXPECT_EQ(ManifestRefusal({ManifestSignature, "1", "only-header.bin", "00000000", "0"}), QString());
+    EXPECT_EQ(ManifestRefusal(ManyParts(MaxManifestParts, "100000")), QString()) << "the largest manifest taken";
 }
 
 }  // namespace
