@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QStringList>
-#include <initializer_list>
 
 // The manifest (.pwq) as both sides see it: the fixed texts the writer puts in and
 // every reader compares, and the in-memory lines that the window keeps as `mempwq`.
@@ -43,7 +42,6 @@ public:
     ManifestLines() = default;
     // Plain lists convert, so the checks take the lines a test or a fetch made.
     ManifestLines(const QStringList& lines);  // NOLINT(google-explicit-constructor)
-    ManifestLines(std::initializer_list<QString> lines);
 
     // Every line as a string (for the few callers that want a list: the writer, tests).
     QStringList lines() const;

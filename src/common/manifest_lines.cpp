@@ -2,11 +2,6 @@
 
 ManifestLines::ManifestLines(const QStringList& lines) { replace(lines); }
 
-ManifestLines::ManifestLines(std::initializer_list<QString> lines) {
-    for (const QString& line : lines)
-        append(line);
-}
-
 QStringList ManifestLines::lines() const {
     QStringList all;
     all.reserve(count());

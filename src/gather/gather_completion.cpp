@@ -71,11 +71,12 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
         m_stopFlag = true;
     }
     m_live.removeOne(download);
+    const qint64 tooSlowRate = download->tooSlowRate;
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
     verify(row, download->file, s);
-    markTooSlow(row, *download);
     delete download;
+    markTooSlow(row, tooSlowRate);
     if (onPartFinished)
         onPartFinished(row);
     if (error == TLS_ERR_CERTIFICATE)

@@ -115,7 +115,7 @@ private:
     void requestDone(PartDownload* download, quint16 error);
     void showProgress(PartDownload* download);
     void verify(int row, const PartFile& file, const GatherSettings& settings);
-    void markTooSlow(int row, const PartDownload& download);
+    void markTooSlow(int row, qint64 tooSlowRate);
 
     TextTable& m_table;
     ManifestLines& m_mempwq;

@@ -48,9 +48,16 @@ void GatherEngine::ReStart(int selectedRow) {
             download->client->Abort();
 }
 
-// The verdict of a download aborted for its rate names the cause, where the part did not
-// arrive; the row stays a candidate of the next pass, as after an idle abort.
-void GatherEngine::markTooSlow(int row, const PartDownload& download) {
-    if (download.tooSlowRate >= 0 && m_table.cell(row, DownloadColumn::Status).startsWith(QLatin1String("Error")))
-        m_table.setCell(row, DownloadColumn::Status, QStringLiteral("Too slow: %1 B/s").arg(download.tooSlowRate));
+// The verdict of a download aborted for its rate names the cause where the part did not
+// arrive and nothing more telling is known ("Error:" with the error number, "Error:CRC",
+// "Error:ZeroSize"); the row stays a candidate of the next pass, as after an idle abort.
+void GatherEngine::markTooSlow(int row, qint64 tooSlowRate) {
+    if (tooSlowRate < 0)
+        return;
+    const QString status = m_table.cell(row, DownloadColumn::Status);
+    bool isNumber = false;
+    (void)status.mid(6).toInt(&isNumber);
+    if (status.startsWith(QLatin1String("Error:")) &&
+        (isNumber || status == QLatin1String("Error:CRC") || status == QLatin1String("Error:ZeroSize")))
+        m_table.setCell(row, DownloadColumn::Status, QStringLiteral("Too slow: %1 B/s").arg(tooSlowRate));
 }

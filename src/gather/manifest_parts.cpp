@@ -4,7 +4,9 @@
 #include "common/path_rules.h"
 #include "gather/gather_paths.h"
 
-#include <algorithm>
+QList<ManifestPart> ManifestParts(const QStringList& lines) {
+    return ManifestParts(ManifestLines(lines));
+}
 
 int ManifestPartLine(int entry, int field) { return ManifestLine::FirstPart + 3 * entry + field; }
 
@@ -24,6 +26,8 @@ QList<ManifestPart> ManifestParts(const ManifestLines& lines) {
     return parts;
 }
 
+QString ManifestRefusal(const QStringList& lines) { return ManifestRefusal(ManifestLines(lines)); }
+
 namespace {
 
 // Before any row is made: the entries the lines hold, and the count the manifest
@@ -31,8 +35,7 @@ namespace {
 QString PartCountRefusal(const ManifestLines& lines) {
     bool isNumber = false;
     const qint64 declared = lines.line(ManifestLine::PartCount).toLongLong(&isNumber);
-    const qint64 parts = std::max<qint64>(ManifestPartCount(lines), isNumber ? declared : 0);
-    if (parts <= MaxManifestParts)
+    if (ManifestPartCount(lines) <= MaxManifestParts && (!isNumber || declared <= MaxManifestParts))
         return QString();
     return QString("Refused: this Parcelwick file has more than %1 parts, the most Parcelwick takes. Nothing was "
                    "created.")

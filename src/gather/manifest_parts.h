@@ -13,18 +13,23 @@ struct ManifestPart {
     QString crc;
 };
 
-// The number of part entries in manifest lines: one per complete group of three lines
-// from the sixth line on; the two trailing lines (comment and description) never
-// complete a group; the part-count line is not consulted.
+// The number of part entries in manifest lines (empty lines already dropped): from the
+// sixth line on, three lines each, one per complete group. The two trailing lines
+// (comment and description) never complete a group; the part-count line is not
+// consulted.
 int ManifestPartCount(const ManifestLines& lines);
-// Those part entries (empty lines already dropped), in order.
+// Those entries, in order.
 QList<ManifestPart> ManifestParts(const ManifestLines& lines);
-// Entry j's first line (URL), second (size) and third (CRC), from 0.
+QList<ManifestPart> ManifestParts(const QStringList& lines);
+// The index of entry j's line: `field` 0 its URL, 1 its size, 2 its CRC.
 int ManifestPartLine(int entry, int field);
+// The checks below on lines as the window holds them. After the version line comes the
+// number of parts: at most MaxManifestParts, counted by the entries and by the
+// part-count line where that is a number, so the largest table is known before a row
+// is made.
+QString ManifestRefusal(const ManifestLines& lines);
 
 // Why lines may not fill the download table, as the message to show; empty when they
-// may. Checked in this order: the signature line, the version line, the number of
-// parts (at most MaxManifestParts, by the entries and by the part-count line), then
-// the names of the files a gather would create (the file-name line and each part's
-// local name).
-QString ManifestRefusal(const ManifestLines& lines);
+// may. Checked in this order: the signature line, the version line, then the names of
+// the files a gather would create (the file-name line and each part's local name).
+QString ManifestRefusal(const QStringList& lines);
