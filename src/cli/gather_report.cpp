@@ -91,15 +91,23 @@ void GatherReport::rebuildProgress(qint64 done, qint64 total) {
 }
 
 QString GatherReport::summary() const {
+    // A manifest of many parts stopped early would list them all: the first ones tell
+    // what went wrong, a count the rest.
+    constexpr int MostListed = 100;
     QStringList lines;
     int done = 0;
+    int notListed = 0;
     for (int row = 0; row < m_table.rows(); ++row) {
         const QString status = m_table.cell(row, DownloadColumn::Status);
         if (status == QLatin1String("Done.") && m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G"))
             ++done;
-        else
+        else if (lines.size() < MostListed)
             lines << "  " + partLabel(row) + ": " + status + " " + m_table.cell(row, DownloadColumn::Filename);
+        else
+            ++notListed;
     }
+    if (notListed > 0)
+        lines << QStringLiteral("  and %1 more parts not done").arg(notListed);
     lines.prepend(QStringLiteral("%1 of %2 parts done").arg(done).arg(m_table.rows()));
     return lines.join('\n');
 }

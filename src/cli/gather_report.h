@@ -22,7 +22,7 @@ public:
     void rebuildProgress(qint64 done, qint64 total);
     // Clears the redrawn line, so a message starts on an empty line.
     void clearLine();
-    // "3 of 5 parts done", then one line per part that is not.
+    // "3 of 5 parts done", then one line per part that is not (the first 100 of them).
     QString summary() const;
 
 private:
