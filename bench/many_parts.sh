@@ -2,11 +2,13 @@
 # Manifests of many parts, from nginx on loopback:
 #  1. "parcelwick-cli show" of a manifest of 8 MiB (100 000 parts, long URLs): peak memory;
 #  2. "parcelwick-cli gather URL --simultaneous 2" of manifests of N tiny parts (16 bytes
-#     each; N from COUNTS): CPU seconds per part, wall time, peak memory. CPU per part
+#     each; N from COUNTS; the manifest of 100000 is 8 MiB): CPU seconds per part, wall
+#     time, peak memory. CPU per part
 #     stays the same from 1000 to 100000 parts when a pass, a completion and a watchdog
 #     tick cost the same whatever the number of rows.
-# Every gather starts with no part on disk. Prints the median of each figure with its
-# spread (min-max).
+# CPU per part is what a gather costs beyond a gather of one part in the same run (start,
+# load, rebuild), divided by the parts beyond the first. Every gather starts with no
+# part on disk. Prints the median of each figure with its spread (min-max).
 #
 # usage: bench/many_parts.sh [PARCELWICK-CLI]
 #   PARCELWICK-CLI  the program (default: build/release/bin, else build/normal/bin)
@@ -74,22 +76,33 @@ printf '  peak: median %s MiB (%s)\n' "$(figure "$mem")" "$(range "$mem")"
 
 echo
 echo "2. gather of N tiny parts from nginx on loopback, --simultaneous 2, $runs runs each:"
-for n in $counts; do
+# A gather of one part: the cost of starting, loading and rebuilding that any gather has,
+# taken off the others' CPU before it is divided by their part counts.
+for n in 1 $counts; do
     mkdir -p "$work/www/t$n"
-    make_parts "$n" "$work/www/t$n" "$base/t$n/" 0 >"$work/www/t$n.pwq"
+    # URLs as long as the show's, so the manifest of 100000 parts is 8 MiB too.
+    mkdir -p "$work/www/t$n/$(printf 'd%.0s' $(seq 26))"
+    make_parts "$n" "$work/www/t$n/$(printf 'd%.0s' $(seq 26))" "$base/t$n/" 26 >"$work/www/t$n.pwq"
+    printf '  %6d parts: manifest %.2f MiB\n' "$n" "$(awk -v b="$(stat -c %s "$work/www/t$n.pwq")" 'BEGIN { print b / 1048576 }')"
 done
 declare -A wall cpu mem
+gather() {  # gather N: "wall_s cpu_s peak_mib"
+    local n=$1 t0 t1
+    rm -rf "$work/out"
+    t0=$(date +%s%N)
+    /usr/bin/time -f "%U %S %M" -o "$work/time" "$cli" gather "$base/t$n.pwq" --simultaneous 2 \
+        --save-path "$work/out" >"$work/log" 2>&1
+    t1=$(date +%s%N)
+    grep -q "successfully!" "$work/log" || { tail -5 "$work/log" >&2; exit 1; }
+    awk -v ns=$((t1 - t0)) '{ printf "%.2f %.2f %.1f\n", ns / 1e9, $1 + $2, $3 / 1024 }' "$work/time"
+}
 for ((i = 0; i < runs; i++)); do
+    read -r _ fixed _ < <(gather 1)
     for n in $counts; do
-        rm -rf "$work/out"
-        t0=$(date +%s%N)
-        /usr/bin/time -f "%U %S %M" -o "$work/time" "$cli" gather "$base/t$n.pwq" --simultaneous 2 \
-            --save-path "$work/out" >"$work/log" 2>&1
-        t1=$(date +%s%N)
-        grep -q "successfully!" "$work/log" || { tail -5 "$work/log" >&2; exit 1; }
-        read -r w c m < <(awk -v ns=$((t1 - t0)) '{ printf "%.2f %.2f %.1f\n", ns / 1e9, $1 + $2, $3 / 1024 }' "$work/time")
-        per=$(awk -v c="$c" -v n="$n" 'BEGIN { printf "%.1f", c / n * 1e6 }')
-        printf '  run %d %6d parts: wall %7.2f s  CPU %7.2f s (%s us/part)  peak %6.1f MiB\n' "$i" "$n" "$w" "$c" "$per" "$m"
+        read -r w c m < <(gather "$n")
+        per=$(awk -v c="$c" -v f="$fixed" -v n="$n" 'BEGIN { printf "%.1f", (c - f) / (n - 1) * 1e6 }')
+        printf '  run %d %6d parts: wall %7.2f s  CPU %7.2f s (1 part: %s s; %s us/part beyond)  peak %6.1f MiB\n' \
+            "$i" "$n" "$w" "$c" "$fixed" "$per" "$m"
         wall[$n]+="$w "; cpu[$n]+="$per "; mem[$n]+="$m "
     done
 done
