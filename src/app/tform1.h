@@ -223,6 +223,8 @@ public:
     QGroupBox* GroupBox2 = nullptr;
     QLabel* Label12 = nullptr;
     LimitSpinBox* seto = nullptr;
+    QLabel* lbminspeed = nullptr;
+    LimitSpinBox* seminspeed = nullptr;  // the lowest speed of a download before the watchdog restarts it
     QLabel* Label13 = nullptr;
     LimitSpinBox* seda = nullptr;
     QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
@@ -237,6 +239,8 @@ protected:
 
 private:
     void FormCreate();
+    // What "Enable Options" unlocks for editing.
+    QList<QWidget*> downloadOptionControls() const;
     void FormClose();
     void buildMenus();
     void buildPopupMenus();

@@ -14,8 +14,8 @@
 void TForm1::buildGather() {
     // The settings are read at every step, so a change in the window counts at once.
     m_gather = std::make_unique<GatherEngine>(*m_downloadTable, mempwq, m_prompt, [this] {
-        return GatherSettings{dedir->text(),           sdl->value(),  cbonhd->isChecked(), cbcrcretry->isChecked(),
-                              seda->value(),           seto->value(), cbautomerge->isChecked()};
+        return GatherSettings{dedir->text(),          sdl->value(),  cbonhd->isChecked(),     cbcrcretry->isChecked(),
+                              seda->value(),          seto->value(), cbautomerge->isChecked(), seminspeed->value()};
     });
     m_gather->onGauge = [this](int percent) { Gauge1->setValue(percent); };
     StallTimer = m_gather->stallTimer();

@@ -2,6 +2,7 @@
 // 630 x 432, so the controls stand at fixed places.
 #include "app/limit_spin_box.h"
 #include "app/tform1.h"
+#include "gather/gather_settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -224,22 +225,25 @@ void TForm1::buildPage5(QWidget* page) {
 void TForm1::buildPage6(QWidget* page) {
     cbenableoptions = checkBox(page, "cbenableoptions", "Enable Options", false, 8, 10);
     GroupBox2 = named(new QGroupBox("Download Options", page), "GroupBox2");
-    GroupBox2->setGeometry(8, 40, 300, 100);
+    GroupBox2->setGeometry(8, 40, 320, 134);
     Label12 = label(GroupBox2, "Label12", "Timeout (secs)", 12, 32);
-    seto = spin(GroupBox2, "seto", 5, 1000, 30, {160, 27, 80, 26});
-    Label13 = label(GroupBox2, "Label13", "Download Attempts", 12, 66);
-    seda = spin(GroupBox2, "seda", 10, 1000, 100, {160, 61, 80, 26});
-    for (QWidget* w : {static_cast<QWidget*>(Label12), static_cast<QWidget*>(seto),
-                       static_cast<QWidget*>(Label13), static_cast<QWidget*>(seda)})
+    seto = spin(GroupBox2, "seto", 5, 1000, 30, {190, 27, 80, 26});
+    // Beside the time-out, which a server sending a byte now and then never reaches.
+    lbminspeed = label(GroupBox2, "lbminspeed", "Minimum speed (bytes/s)", 12, 66);
+    seminspeed = spin(GroupBox2, "seminspeed", 0, GatherSettings::MaxLowestSpeed, GatherSettings::DefaultLowestSpeed,
+                      {190, 61, 100, 26});
+    Label13 = label(GroupBox2, "Label13", "Download Attempts", 12, 100);
+    seda = spin(GroupBox2, "seda", 10, 1000, 100, {190, 95, 80, 26});
+    for (QWidget* w : downloadOptionControls())
         w->setEnabled(false);
     // Active transfers, the classic way, unless the user asks: a sender behind a home
     // router or firewall cannot be connected to, so the client connects instead. Not
     // locked by "Enable Options", which unlocks the download options only.
-    cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 152);
+    cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 186);
     // Plain FTP unless the user asks, as the accounts of old took it; "Required" keeps the
     // password and the parts off the wire in clear text.
-    lbftptls = label(page, "lbftptls", "FTP over TLS", 8, 186);
+    lbftptls = label(page, "lbftptls", "FTP over TLS", 8, 220);
     cbftptls = named(new QComboBox(page), "cbftptls");
     cbftptls->addItems({"Off (plain FTP)", "When offered", "Required"});
-    cbftptls->setGeometry(120, 181, 160, 26);
+    cbftptls->setGeometry(120, 215, 160, 26);
 }

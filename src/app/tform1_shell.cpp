@@ -48,12 +48,15 @@ void TForm1::sdlChange() {
         sdl->setValue(sdl->maximum());
 }
 
-// Only editing is unlocked: the values of both boxes are in force either way.
+// Only editing is unlocked: the values of the boxes are in force either way.
 void TForm1::cbenableoptionsClick() {
     const bool enabled = cbenableoptions->isChecked();
-    for (QWidget* w : {static_cast<QWidget*>(Label12), static_cast<QWidget*>(seto),
-                       static_cast<QWidget*>(Label13), static_cast<QWidget*>(seda)})
+    for (QWidget* w : downloadOptionControls())
         w->setEnabled(enabled);
+}
+
+QList<QWidget*> TForm1::downloadOptionControls() const {
+    return {Label12, seto, lbminspeed, seminspeed, Label13, seda};
 }
 
 void TForm1::dedirBrowseClick() {

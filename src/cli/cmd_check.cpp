@@ -173,11 +173,11 @@ int RunCheck(const QStringList& args) {
         return *exit;
 
     THttpClient manifestClient;
-    QStringList lines;
+    ManifestLines lines;
     if (!LoadCliManifest(parser.positionalArguments().first(), manifestClient, timeout, lines))
         return CliFailure;
     ManifestEntries manifest;
-    const QString refusal = ReadManifestEntries(lines, manifest);
+    const QString refusal = ReadManifestEntries(lines.lines(), manifest);
     if (!refusal.isEmpty()) {
         CliErr(refusal);
         return CliFailure;

@@ -21,7 +21,8 @@ namespace {
 
 const char Usage[] =
     "usage: parcelwick-cli gather [-q] MANIFEST_OR_URL [--save-path DIR] [--simultaneous N]\n"
-    "                             [--timeout S] [--attempts N] [--no-crc-retry] [--no-check-disk] [--yes]\n"
+    "                             [--timeout S] [--lowest-speed N] [--attempts N] [--no-crc-retry]\n"
+    "                             [--no-check-disk] [--yes]\n"
     "                             [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
     "\n"
     "Loads a manifest (a file, or an http:// or https:// URL fetched like a clicked\n"
@@ -38,6 +39,9 @@ const char Usage[] =
     "                     TLS handshake, response header) of every download and of the\n"
     "                     fetch of a manifest URL\n"
     "  --attempts N       downloads of one part before the gather stops, 10..1000 (default 100)\n"
+    "  --lowest-speed N   a download that received less than N bytes a second over\n"
+    "                     the last S seconds is aborted and fetched again,\n"
+    "                     0..10485760, 0 for no floor (default 1024)\n"
     "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
     "  --no-check-disk    parts already on disk are fetched again\n"
     "  --yes              build the file even when a part's CRC stays wrong (else refused)\n"
@@ -54,14 +58,15 @@ int RunGather(const QStringList& args) {
     const QCommandLineOption savePathOption("save-path", "", "DIR");
     const QCommandLineOption simultaneousOption("simultaneous", "", "N");
     const QCommandLineOption timeoutOption("timeout", "", "S");
+    const QCommandLineOption lowestSpeedOption("lowest-speed", "", "N");
     const QCommandLineOption attemptsOption("attempts", "", "N");
     const QCommandLineOption noCrcRetryOption("no-crc-retry");
     const QCommandLineOption noCheckDiskOption("no-check-disk");
     const QCommandLineOption yesOption("yes");
     const QCommandLineOption quietOption(QStringList{"q", "quiet"});
     const CliTlsOptions tls;
-    parser.addOptions({savePathOption, simultaneousOption, timeoutOption, attemptsOption, noCrcRetryOption,
-                       noCheckDiskOption, yesOption});
+    parser.addOptions({savePathOption, simultaneousOption, timeoutOption, lowestSpeedOption, attemptsOption,
+                       noCrcRetryOption, noCheckDiskOption, yesOption});
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "gather", Usage, args, {1, 1}, &quietOption))
         return *exit;
@@ -71,6 +76,8 @@ int RunGather(const QStringList& args) {
         settings.savePath += '/';
     if (!ReadLimitedOption(parser, simultaneousOption, 0, 2, settings.simultaneous, "gather", Usage) ||
         !ReadLimitedOption(parser, timeoutOption, 5, 1000, settings.timeoutSeconds, "gather", Usage) ||
+        !ReadLimitedOption(parser, lowestSpeedOption, 0, GatherSettings::MaxLowestSpeed, settings.lowestSpeed, "gather",
+                           Usage) ||
         !ReadLimitedOption(parser, attemptsOption, 10, 1000, settings.attemptsLimit, "gather", Usage))
         return CliUsageError;
     if (const auto exit = tls.apply(parser, "gather", Usage))
@@ -110,7 +117,7 @@ int RunGather(const QStringList& args) {
     // The manifest is read and checked here, so a refusal goes to standard error; the
     // gather's own messages (the first pass may already rebuild) go to standard output.
     const QString source = parser.positionalArguments().first();
-    QStringList lines;
+    ManifestLines lines;
     if (!LoadCliManifest(source, manifestClient, settings.timeoutSeconds, lines))
         return interrupt.interrupted() ? ExitInterrupted : CliFailure;
     const QString refusal = ManifestRefusal(lines);
@@ -118,7 +125,7 @@ int RunGather(const QStringList& args) {
         CliErr(refusal);
         return CliFailure;
     }
-    mempwq.replace(lines);
+    mempwq = std::move(lines);
     engine.CheckAndFill();
     if (!ended)
         loop.exec();

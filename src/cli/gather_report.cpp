@@ -8,8 +8,47 @@ GatherReport::GatherReport(const TextTable& table, bool quiet)
     : m_table(table), m_line("gather", -1, quiet), m_eventLines(!quiet && !ProgressLine::stderrIsTerminal()) {
     if (!m_line.active())
         return;
+    // The line's figures follow the table's changes, so a redraw costs the same for a
+    // table of 100 000 rows as for one of 3.
+    QObject::connect(&table, &QAbstractItemModel::dataChanged, &m_redraw,
+                     [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                         if (topLeft.column() <= DownloadColumn::Recvd && bottomRight.column() >= DownloadColumn::Status)
+                             for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+                                 recount(row);
+                     });
+    QObject::connect(&table, &QAbstractItemModel::modelReset, &m_redraw, [this] { recountAll(); });
+    QObject::connect(&table, &QAbstractItemModel::rowsInserted, &m_redraw, [this] { recountAll(); });
+    QObject::connect(&table, &QAbstractItemModel::rowsRemoved, &m_redraw, [this] { recountAll(); });
+    recountAll();
     QObject::connect(&m_redraw, &QTimer::timeout, [this] { redraw(); });
     m_redraw.start(100);
+}
+
+void GatherReport::recountAll() {
+    m_rows.assign(m_table.rows(), RowFigures());
+    m_total = m_done = 0;
+    m_good = 0;
+    for (int row = 0; row < m_table.rows(); ++row) {
+        m_rows[row].size = m_table.cell(row, DownloadColumn::PartSize).toLongLong();
+        m_total += m_rows[row].size;
+        recount(row);
+    }
+}
+
+// A good part counts whole; one in error counts nothing; any other its bytes so far.
+void GatherReport::recount(int row) {
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return;
+    RowFigures& figures = m_rows[row];
+    const bool good = m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G");
+    const qint64 done = good ? figures.size
+                        : m_table.cell(row, DownloadColumn::Status).startsWith(QLatin1String("Error"))
+                            ? 0
+                            : m_table.cell(row, DownloadColumn::Recvd).toLongLong();
+    m_good += int(good) - int(figures.good);
+    m_done += done - figures.done;
+    figures.good = good;
+    figures.done = done;
 }
 
 QString GatherReport::partLabel(int row) const {
@@ -39,20 +78,8 @@ void GatherReport::clearLine() {
 void GatherReport::redraw() {
     if (m_rebuildLine)
         return;
-    qint64 total = 0, done = 0;
-    int good = 0;
-    for (int row = 0; row < m_table.rows(); ++row) {
-        const qint64 size = m_table.cell(row, DownloadColumn::PartSize).toLongLong();
-        total += size;
-        if (m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G")) {
-            ++good;
-            done += size;
-        } else if (!m_table.cell(row, DownloadColumn::Status).startsWith(QLatin1String("Error"))) {
-            done += m_table.cell(row, DownloadColumn::Recvd).toLongLong();
-        }
-    }
-    m_line.setTotal(total);
-    m_line.update(done, QStringLiteral("%1/%2 parts").arg(good).arg(m_table.rows()));
+    m_line.setTotal(m_total);
+    m_line.update(m_done, QStringLiteral("%1/%2 parts").arg(m_good).arg(m_table.rows()));
 }
 
 void GatherReport::rebuildProgress(qint64 done, qint64 total) {
@@ -64,15 +91,23 @@ void GatherReport::rebuildProgress(qint64 done, qint64 total) {
 }
 
 QString GatherReport::summary() const {
+    // A manifest of many parts stopped early would list them all: the first ones tell
+    // what went wrong, a count the rest.
+    constexpr int MostListed = 100;
     QStringList lines;
     int done = 0;
+    int notListed = 0;
     for (int row = 0; row < m_table.rows(); ++row) {
         const QString status = m_table.cell(row, DownloadColumn::Status);
         if (status == QLatin1String("Done.") && m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G"))
             ++done;
-        else
+        else if (lines.size() < MostListed)
             lines << "  " + partLabel(row) + ": " + status + " " + m_table.cell(row, DownloadColumn::Filename);
+        else
+            ++notListed;
     }
+    if (notListed > 0)
+        lines << QStringLiteral("  and %1 more parts not done").arg(notListed);
     lines.prepend(QStringLiteral("%1 of %2 parts done").arg(done).arg(m_table.rows()));
     return lines.join('\n');
 }

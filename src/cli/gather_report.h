@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <vector>
 
 class TextTable;
 
@@ -21,11 +22,13 @@ public:
     void rebuildProgress(qint64 done, qint64 total);
     // Clears the redrawn line, so a message starts on an empty line.
     void clearLine();
-    // "3 of 5 parts done", then one line per part that is not.
+    // "3 of 5 parts done", then one line per part that is not (the first 100 of them).
     QString summary() const;
 
 private:
     void redraw();
+    void recountAll();
+    void recount(int row);
     QString partLabel(int row) const;
 
     const TextTable& m_table;
@@ -35,4 +38,14 @@ private:
     QTimer m_redraw;
     // The rebuild's own line, with its own clock for the rate.
     std::unique_ptr<ProgressLine> m_rebuildLine;
+    // What the redrawn line shows, kept per row as the table changes.
+    struct RowFigures {
+        qint64 size = 0;  // the part's size from the manifest
+        qint64 done = 0;  // the bytes the line counts as done
+        bool good = false;
+    };
+    std::vector<RowFigures> m_rows;
+    qint64 m_total = 0;
+    qint64 m_done = 0;
+    int m_good = 0;
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMap>
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -87,5 +88,11 @@ int main(int argc, char** argv) {
         if (const auto exit = answerForCommand(*found, rest))
             return *exit;
     }
-    return found->run(rest);
+    try {
+        return found->run(rest);
+    } catch (const std::bad_alloc&) {
+        // Whatever a command holds (a manifest's rows, a table) ends here, not in a crash.
+        CliErr("parcelwick-cli " + args[0] + ": not enough memory");
+        return CliFailure;
+    }
 }

@@ -9,7 +9,7 @@
 #include "http/http_client.h"
 #include "net/tls_error.h"
 
-bool LoadCliManifest(const QString& source, THttpClient& client, int timeoutSeconds, QStringList& lines) {
+bool LoadCliManifest(const QString& source, THttpClient& client, int timeoutSeconds, ManifestLines& lines) {
     if (source.startsWith("http://", Qt::CaseInsensitive) || source.startsWith("https://", Qt::CaseInsensitive)) {
         try {
             TextLog fetched;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/manifest_format.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,4 +11,4 @@ class THttpClient;
 // fetched like a clicked manifest link, each of its waits bounded by timeoutSeconds.
 // False once the reason is on standard error (after the refused certificates, when the
 // server's was refused); `lines` is then left as it was. The lines are not checked here.
-bool LoadCliManifest(const QString& source, THttpClient& client, int timeoutSeconds, QStringList& lines);
+bool LoadCliManifest(const QString& source, THttpClient& client, int timeoutSeconds, ManifestLines& lines);

@@ -6,13 +6,24 @@
 #include "gather/manifest_parts.h"
 #include "gather/manifest_text.h"
 
+#include <new>
+
 FillOutcome CheckAndFill(const ManifestLines& mempwq, TextTable& downloadTable, UserPrompt& prompt) {
-    const QString refusal = ManifestRefusal(mempwq.lines());
+    QString refusal;
+    try {
+        refusal = ManifestRefusal(mempwq);
+        if (refusal.isEmpty())
+            FillDownloadTable(downloadTable, mempwq);
+    } catch (const std::bad_alloc&) {
+        // The table is as it was: it takes its new rows only once they are all made.
+        prompt.error(QString("Cannot load this Parcelwick file of %1 parts: not enough memory.")
+                         .arg(ManifestPartCount(mempwq)));
+        return FillOutcome::Refused;
+    }
     if (!refusal.isEmpty()) {
         prompt.information(refusal);
         return FillOutcome::Refused;
     }
-    FillDownloadTable(downloadTable, ManifestParts(mempwq.lines()));
     return FillOutcome::StartFirstPass;
 }
 
@@ -28,12 +39,12 @@ QString ChooseManifestPath(const QString& firstArgument, bool& commandLineFlag, 
 
 FillOutcome OpenManifestFile(const QString& path, ManifestLines& mempwq, TextTable& downloadTable,
                              UserPrompt& prompt) {
-    QStringList lines;
+    ManifestLines lines;
     QString error;
     if (!ReadManifestFile(path, lines, error)) {
         prompt.error(error);
         return FillOutcome::Refused;
     }
-    mempwq.replace(lines);
+    mempwq = std::move(lines);
     return CheckAndFill(mempwq, downloadTable, prompt);
 }

@@ -1,6 +1,32 @@
 #include "gather/download_table.h"
 
+#include "common/manifest_format.h"
+#include "common/whole_percent.h"
 #include "gather/manifest_parts.h"
+
+namespace {
+
+// The cell of a fresh row in `column`; field(0), field(1) and field(2) give the entry's
+// URL, size and CRC lines.
+template <class Field>
+QString FreshCell(int column, const Field& field) {
+    switch (column) {
+    case DownloadColumn::Filename: return field(0);
+    case DownloadColumn::PartSize: return field(1);
+    case DownloadColumn::CrcPwq: return field(2);
+    case DownloadColumn::Status: return QStringLiteral("Idle");
+    case DownloadColumn::Size:
+    case DownloadColumn::Code:
+    case DownloadColumn::Content: return QStringLiteral("?");
+    case DownloadColumn::CrcOk:
+    case DownloadColumn::SizeOk: return QStringLiteral("Y");
+    default: return QStringLiteral("0");  // Recvd, LRcvd, Idle (s), Attempts
+    }
+}
+
+QString PartField(const ManifestPart& part, int field) { return field == 0 ? part.url : field == 1 ? part.size : part.crc; }
+
+}  // namespace
 
 QList<TextColumn> DownloadTableColumns() {
     return {{"Filename", 310}, {"Status", 70}, {"CRCPWQ", 0},   {"Size", 0},       {"CRC OK", 0},
@@ -9,36 +35,32 @@ QList<TextColumn> DownloadTableColumns() {
 }
 
 QStringList DownloadRowCells(const ManifestPart& part) {
-    QStringList cells(DownloadColumn::Count);
-    cells[DownloadColumn::Filename] = part.url;
-    cells[DownloadColumn::Status] = "Idle";
-    cells[DownloadColumn::CrcPwq] = part.crc;
-    cells[DownloadColumn::Size] = "?";
-    cells[DownloadColumn::CrcOk] = "Y";
-    cells[DownloadColumn::SizeOk] = "Y";
-    cells[DownloadColumn::Recvd] = "0";
-    cells[DownloadColumn::LRcvd] = "0";
-    cells[DownloadColumn::IdleSeconds] = "0";
-    cells[DownloadColumn::Code] = "?";
-    cells[DownloadColumn::Content] = "?";
-    cells[DownloadColumn::PartSize] = part.size;
-    cells[DownloadColumn::Attempts] = "0";
+    QStringList cells;
+    for (int c = 0; c < DownloadColumn::Count; ++c)
+        cells.append(FreshCell(c, [&](int field) { return PartField(part, field); }));
     return cells;
 }
 
 void FillDownloadTable(TextTable& table, const QList<ManifestPart>& parts) {
-    table.clear();
-    for (const ManifestPart& part : parts)
-        table.addRow(DownloadRowCells(part));
+    table.fill(static_cast<int>(parts.size()), [&](int row, int column) {
+        return FreshCell(column, [&](int field) { return PartField(parts[row], field); });
+    });
+}
+
+void FillDownloadTable(TextTable& table, const ManifestLines& lines) {
+    table.fill(ManifestPartCount(lines), [&](int row, int column) {
+        return FreshCell(column, [&](int field) { return lines.line(ManifestPartLine(row, field)); });
+    });
+}
+
+int CompletionPercentage(qint64 goodRows, qint64 rows) {
+    return rows == 0 ? 0 : static_cast<int>(WholePercent(goodRows, rows));
 }
 
 int CompletionPercentage(const TextTable& table) {
-    const qint64 rows = table.rows();
-    if (rows == 0)
-        return 0;
     qint64 good = 0;
     for (int r = 0; r < table.rows(); ++r)
-        if (table.cell(r, DownloadColumn::CrcOk) == "G")
+        if (table.cell(r, DownloadColumn::CrcOk) == QLatin1String("G"))
             ++good;
-    return static_cast<int>(good * 100 / rows);
+    return CompletionPercentage(good, table.rows());
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 
+class ManifestLines;
 struct ManifestPart;
 
 // The download table: one row per part of the loaded manifest, in manifest order.
@@ -33,9 +34,12 @@ QList<TextColumn> DownloadTableColumns();
 // "Idle", "?", "Y" and "0" values of the counters and verdicts.
 QStringList DownloadRowCells(const ManifestPart& part);
 
-// Replaces every row with one fresh row per part entry.
+// Replaces every row with one fresh row per part entry (of the list, or of manifest
+// lines). Throws std::bad_alloc when memory runs out; the table is then as it was.
 void FillDownloadTable(TextTable& table, const QList<ManifestPart>& parts);
+void FillDownloadTable(TextTable& table, const ManifestLines& lines);
 
 // Rows whose CRC OK is "G", times 100, divided by the number of rows, truncated; 0 for
-// an empty table. Always 0..100 (the gauge's range).
+// an empty table. Always 0..100 (the gauge's range). From the counts, or by counting.
+int CompletionPercentage(qint64 goodRows, qint64 rows);
 int CompletionPercentage(const TextTable& table);

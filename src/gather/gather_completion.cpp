@@ -81,6 +81,7 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
         m_stopFlag = true;
     }
     m_live.removeOne(download);
+    const qint64 tooSlowRate = download->tooSlowRate;
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
     verify(row, download->file, s);
@@ -90,6 +91,7 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     const int writeError = download->file.writeError();
     const QString writeFailure = SystemError("Cannot write ", download->file.fileName(), writeError);
     delete download;
+    markTooSlow(row, tooSlowRate);
     if (onPartFinished)
         onPartFinished(row);
     if (writeError != 0) {

@@ -26,7 +26,9 @@ GatherEngine::GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, User
       m_mempwq(mempwq),
       m_prompt(prompt),
       m_settings(std::move(settings)),
+      m_index(downloadTable),
       m_stallTimer(std::make_unique<QTimer>()) {
+    m_clock.start();
     m_stallTimer->setObjectName("StallTimer");
     m_stallTimer->setInterval(1000);
     QObject::connect(m_stallTimer.get(), &QTimer::timeout, [this] { StallTick(); });
@@ -73,7 +75,7 @@ void GatherEngine::dropLiveDownloads() {
 
 void GatherEngine::showGauge() {
     if (onGauge)
-        onGauge(CompletionPercentage(m_table));
+        onGauge(CompletionPercentage(m_index.goodRows(), m_table.rows()));
 }
 
 QString GatherEngine::partPath(const GatherSettings& settings, int row) const {

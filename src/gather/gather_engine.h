@@ -3,11 +3,13 @@
 #include "common/manifest_format.h"
 #include "common/safe_folder.h"
 #include "gather/check_and_fill.h"
+#include "gather/download_row_index.h"
 #include "gather/gather_settings.h"
 #include "gather/part_joiner.h"
 #include "gather/rebuild.h"
 #include "net/tls_trust_question.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -76,7 +78,9 @@ public:
 
     // ---- watchdog ----
     // One tick of the stall timer: counts idle seconds per live download and aborts the
-    // ones idle for longer than the time-out; switches the timer off when nothing is live.
+    // ones idle for longer than the time-out, and the ones that received less than the
+    // lowest speed over the time-out's last ticks; switches the timer off when nothing
+    // is live.
     void StallTick();
     // ReStart: aborts the live download of the selected row (from 0; -1 for none).
     void ReStart(int selectedRow);
@@ -112,11 +116,16 @@ private:
     void requestDone(PartDownload* download, quint16 error);
     void showProgress(PartDownload* download);
     void verify(int row, const PartFile& file, const GatherSettings& settings);
+    void markTooSlow(int row, qint64 tooSlowRate);
 
     TextTable& m_table;
     ManifestLines& m_mempwq;
     UserPrompt& m_prompt;
     SettingsSource m_settings;
+    // Which rows a pass may start, and the counts of rows done and good.
+    DownloadRowIndex m_index;
+    // The watchdog's clock for the rate of a download.
+    QElapsedTimer m_clock;
     // The manifest that filled the table. Paths and the rebuild follow it, not the
     // manifest lines, which a later refused load or "Make PWQ" replaces.
     ManifestLines m_filled;

@@ -23,12 +23,10 @@ void GatherEngine::Download() {
     if (!makeDirectories(s))
         return;
     QString failure;
-    for (int row = 0; row < m_table.rows(); ++row) {
-        if (m_live.size() >= s.simultaneous)
-            break;
-        const QString head = m_table.cell(row, DownloadColumn::Status).left(4).toLower();
-        if (head != QLatin1String("idle") && head != QLatin1String("erro"))
-            continue;
+    // The rows a pass may start, in row order; the others are left alone (starting,
+    // transferring, done, "404 Error", "Too many attempts Error.").
+    int row = -1;
+    while (m_live.size() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
         const QString path = partPath(s, row);
         if (s.checkOnDisk && acceptFromDisk(row, path))
             continue;
@@ -140,12 +138,8 @@ void GatherEngine::decideRebuild(quint64 pass) {
     // Meanwhile another pass may have started downloads or decided for itself.
     if (pass != m_passes || !m_live.isEmpty())
         return;
-    bool allDone = true;
-    bool allGood = true;
-    for (int row = 0; row < m_table.rows(); ++row) {
-        allDone = allDone && m_table.cell(row, DownloadColumn::Status) == QLatin1String("Done.");
-        allGood = allGood && m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G");
-    }
+    const bool allDone = m_index.doneRows() == m_table.rows();
+    const bool allGood = m_index.goodRows() == m_table.rows();
     if (allDone &&
         (allGood ||
          m_prompt.confirm("There is an error in one of the parts.  Shall we still try to build the final file?")))

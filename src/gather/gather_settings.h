@@ -13,4 +13,11 @@ struct GatherSettings {
     int attemptsLimit = 100;       // downloads of one part before it gives up ("Download Attempts")
     int timeoutSeconds = 30;       // idle watchdog ticks before a download is aborted ("Timeout (secs)")
     bool autoMerge = true;         // a load starts the downloads and the last one the rebuild
+    // A download that received less than this many bytes a second over the time-out's
+    // last ticks is aborted and fetched again ("Minimum speed (bytes/s)"); 0: no floor.
+    int lowestSpeed = DefaultLowestSpeed;
+
+    static constexpr int DefaultLowestSpeed = 1024;
+    // The highest floor the window and the command line take: 10 MiB/s.
+    static constexpr int MaxLowestSpeed = 10 * 1024 * 1024;
 };

@@ -10,6 +10,7 @@
 
 void GatherEngine::StallTick() {
     const GatherSettings s = settings();
+    const qint64 now = m_clock.elapsed();
     // Abort returns before the client reports its end: the list holds still meanwhile.
     for (PartDownload* download : QList<PartDownload*>(m_live)) {
         const int row = download->row();
@@ -22,9 +23,17 @@ void GatherEngine::StallTick() {
                                 : m_table.cell(row, DownloadColumn::IdleSeconds).toLongLong() + 1;
         m_table.setCell(row, DownloadColumn::IdleSeconds, QString::number(idle));
         m_table.setCell(row, DownloadColumn::LRcvd, received);
+        download->speed.add(now, download->client->RcvdCount(), s.timeoutSeconds);
+        const qint64 rate = download->speed.rate(s.timeoutSeconds);
         if (idle > s.timeoutSeconds) {
             download->client->Abort();
             m_table.setCell(row, DownloadColumn::IdleSeconds, "0");
+        } else if (s.lowestSpeed > 0 && idle == 0 && rate >= 0 && rate < s.lowestSpeed) {
+            // Only a download that received something since the last tick is judged by
+            // its rate: one that receives nothing is the idle rule's, and ends at the
+            // tick that rule gives.
+            download->tooSlowRate = rate;
+            download->client->Abort();
         }
     }
     if (m_live.isEmpty())
@@ -37,4 +46,18 @@ void GatherEngine::ReStart(int selectedRow) {
     for (PartDownload* download : QList<PartDownload*>(m_live))
         if (download->client->Tag() == selectedRow + 1)
             download->client->Abort();
+}
+
+// The verdict of a download aborted for its rate names the cause where the part did not
+// arrive and nothing more telling is known ("Error:" with the error number, "Error:CRC",
+// "Error:ZeroSize"); the row stays a candidate of the next pass, as after an idle abort.
+void GatherEngine::markTooSlow(int row, qint64 tooSlowRate) {
+    if (tooSlowRate < 0)
+        return;
+    const QString status = m_table.cell(row, DownloadColumn::Status);
+    bool isNumber = false;
+    (void)status.mid(6).toInt(&isNumber);
+    if (status.startsWith(QLatin1String("Error:")) &&
+        (isNumber || status == QLatin1String("Error:CRC") || status == QLatin1String("Error:ZeroSize")))
+        m_table.setCell(row, DownloadColumn::Status, QStringLiteral("Too slow: %1 B/s").arg(tooSlowRate));
 }

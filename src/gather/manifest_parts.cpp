@@ -7,19 +7,52 @@
 #include <QHash>
 
 QList<ManifestPart> ManifestParts(const QStringList& lines) {
-    QList<ManifestPart> parts;
+    return ManifestParts(ManifestLines(lines));
+}
+
+int ManifestPartLine(int entry, int field) { return ManifestLine::FirstPart + 3 * entry + field; }
+
+int ManifestPartCount(const ManifestLines& lines) {
     // Entry starts are lines 5, 8, 11, ... (from 0) up to the third line from the end,
     // which is what keeps the comment and description lines out of every entry.
-    for (qsizetype i = ManifestLine::FirstPart; i <= lines.size() - 3; i += 3)
-        parts.append({lines[i], lines[i + 1], lines[i + 2]});
+    return lines.count() < ManifestLine::FirstPart + 3 ? 0 : (lines.count() - ManifestLine::FirstPart) / 3;
+}
+
+QList<ManifestPart> ManifestParts(const ManifestLines& lines) {
+    QList<ManifestPart> parts;
+    const int count = ManifestPartCount(lines);
+    parts.reserve(count);
+    for (int j = 0; j < count; ++j)
+        parts.append({lines.line(ManifestPartLine(j, 0)), lines.line(ManifestPartLine(j, 1)),
+                      lines.line(ManifestPartLine(j, 2))});
     return parts;
 }
 
-QString ManifestRefusal(const QStringList& lines) {
+QString ManifestRefusal(const QStringList& lines) { return ManifestRefusal(ManifestLines(lines)); }
+
+namespace {
+
+// Before any row is made: the entries the lines hold, and the count the manifest
+// declares for itself when that line is a number.
+QString PartCountRefusal(const ManifestLines& lines) {
+    bool isNumber = false;
+    const qint64 declared = lines.line(ManifestLine::PartCount).toLongLong(&isNumber);
+    if (ManifestPartCount(lines) <= MaxManifestParts && (!isNumber || declared <= MaxManifestParts))
+        return QString();
+    return QString("Refused: this Parcelwick file has more than %1 parts, the most Parcelwick takes. Nothing was "
+                   "created.")
+        .arg(MaxManifestParts);
+}
+
+}  // namespace
+
+QString ManifestRefusal(const ManifestLines& lines) {
     if (lines.value(ManifestLine::Signature) != QLatin1String(ManifestSignature))
         return "Not a Parcelwick file!";
     if (lines.value(ManifestLine::Version) != QLatin1String(ManifestVersion))
         return QString("Cannot handle this version of Parcelwick file.  Please upgrade at ") + ProductHostName + ".";
+    if (const QString tooMany = PartCountRefusal(lines); !tooMany.isEmpty())
+        return tooMany;
     const QString fileName = lines.value(ManifestLine::FileName);
     if (!IsPlainFileName(fileName))
         return "Refused: this Parcelwick file names the file \"" + VisibleName(fileName) +

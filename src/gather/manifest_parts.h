@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/manifest_format.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -11,10 +13,21 @@ struct ManifestPart {
     QString crc;
 };
 
-// The part entries of manifest lines (empty lines already dropped): from the sixth line
-// on, three lines each, one per complete group. The two trailing lines (comment and
-// description) never complete a group; the part-count line is not consulted.
+// The number of part entries in manifest lines (empty lines already dropped): from the
+// sixth line on, three lines each, one per complete group. The two trailing lines
+// (comment and description) never complete a group; the part-count line is not
+// consulted.
+int ManifestPartCount(const ManifestLines& lines);
+// Those entries, in order.
+QList<ManifestPart> ManifestParts(const ManifestLines& lines);
 QList<ManifestPart> ManifestParts(const QStringList& lines);
+// The index of entry j's line: `field` 0 its URL, 1 its size, 2 its CRC.
+int ManifestPartLine(int entry, int field);
+// The checks below on lines as the window holds them. After the version line comes the
+// number of parts: at most MaxManifestParts, counted by the entries and by the
+// part-count line where that is a number, so the largest table is known before a row
+// is made.
+QString ManifestRefusal(const ManifestLines& lines);
 
 // Why lines may not fill the download table, as the message to show; empty when they
 // may. Checked in this order: the signature line, the version line, then the names of

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gather/part_file.h"
+#include "gather/speed_window.h"
 
 #include <QElapsedTimer>
 #include <memory>
@@ -28,6 +29,10 @@ struct PartDownload {
     // Since the row last showed this download's progress.
     QElapsedTimer shown;
     bool dataSeen = false;
+    // What the watchdog saw of the rate; the rate it found too low when it aborted
+    // this download for it, else -1.
+    SpeedWindow speed;
+    qint64 tooSlowRate = -1;
     // The completion handler is on the stack, waiting for a message box to close: only
     // that handler may free the client.
     bool inCompletion = false;

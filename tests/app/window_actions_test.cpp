@@ -69,7 +69,8 @@ TEST_F(WindowTest, NextLeadsFromPageTwoToThreeToFour) {
 
 TEST_F(WindowTest, EnableOptionsUnlocksEditingAndKeepsValues) {
     open();
-    QWidget* locked[] = {control("Label12"), control("seto"), control("Label13"), control("seda")};
+    QWidget* locked[] = {control("Label12"), control("seto"), control("Label13"),
+                         control("seda"),    control("lbminspeed"), control("seminspeed")};
     form().seto->setEnabled(true);
     form().seto->setValue(45);
     form().seto->setEnabled(false);

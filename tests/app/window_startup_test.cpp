@@ -127,6 +127,7 @@ const ControlRow kControls[] = {
     {"GroupBox2", 6, "Download Options", true, true},
     {"Label12", 6, "Timeout (secs)", true, false},
     {"Label13", 6, "Download Attempts", true, false},
+    {"lbminspeed", 6, "Minimum speed (bytes/s)", true, false},
     {"btnReBuild", 0, "Rebuild", false, true},
 };
 
@@ -141,6 +142,7 @@ const SpinRow kSpins[] = {
     {"splitnumber", 2, 1, 1000, 3, true},
     {"seto", 6, 5, 1000, 30, false},
     {"seda", 6, 10, 1000, 100, false},
+    {"seminspeed", 6, 0, 10485760, 1024, false},
 };
 
 }  // namespace

@@ -203,6 +203,35 @@ TEST(GatherControl, TheEventLoopRunsWhileALongRebuildJoins) {
     EXPECT_TRUE(firedDuringRebuild);
 }
 
+TEST(GatherControl, APassTakesItsRowsFromTheTableAsItStandsNow) {
+    const QList<QByteArray> parts = {SeededBytes(1000, 12), SeededBytes(2000, 13)};
+    PartServer server({{"/t1", {PartReply::ok(parts[0])}}, {"/t2", {PartReply::ok(parts[1])}}});
+    GatherHarness h;
+    h.settings.simultaneous = 0;
+    h.settings.checkOnDisk = false;
+    h.load(ManifestLinesFor("edited.bin", parts, Urls(server, {"/t1", "/t2"})));
+    ASSERT_TRUE(h.waitEnd()) << "a limit of 0 starts nothing";
+    // Written into the table from outside the engine, as the window or a user's action may.
+    QFile first(h.partPath(0));
+    ASSERT_TRUE(first.open(QIODevice::WriteOnly) && first.write(parts[0]) == parts[0].size());
+    first.close();
+    h.table.setCell(0, DownloadColumn::Status, "Done.");
+    h.table.setCell(0, DownloadColumn::CrcOk, "G");
+    h.settings.simultaneous = 2;
+    h.engine.Resume();
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(server.requests("/t1"), 0) << "a row made done is not fetched";
+    EXPECT_EQ(server.requests("/t2"), 1);
+    ASSERT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted}) << "every row counted as done and good";
+    EXPECT_EQ(h.gauge, 100);
+
+    h.table.setCell(1, DownloadColumn::Status, "Error:CRC");
+    h.engine.Download();
+    ASSERT_TRUE(h.waitEnd());
+    EXPECT_EQ(server.requests("/t2"), 2) << "a row put in error is fetched again";
+    EXPECT_EQ(server.requests("/t1"), 0);
+}
+
 TEST(GatherControl, NothingHappensBeforeAManifestIsLoaded) {
     GatherHarness h;
     h.engine.Resume();

@@ -47,6 +47,11 @@ QList<FaultCase> Cases() {
         {.name = "a stall mid-part is aborted by the watchdog and fetched again",
          .replies = {R::stallAfter(Part, 1200), R::ok(Part)}, .fastTicks = true, .attempts = 2,
          .shown = {"Starting...", "40%", "Error:CRC", "Starting...", "100%", "Done."}, .mostIdle = 6},
+        // One byte a second never leaves the download idle for a tick, yet is below
+        // the lowest speed over the time-out's ticks.
+        {.name = "a trickle below the lowest speed is aborted and fetched again",
+         .replies = {R::trickle(Part, 1000), R::ok(Part)}, .attempts = 2,
+         .shown = {"Starting...", "Too slow: ", "Starting...", "Done."}},
         {.name = "a server that never answers is aborted and asked again", .replies = {R::silent(), R::ok(Part)},
          .fastTicks = true, .attempts = 2, .shown = {"Starting...", "Error:CRC", "Starting...", "Done."}, .mostIdle = 6},
         {.name = "a 404 with a page is a wrong CRC and fetched again", .replies = {R::status(404, NotFoundPage), R::ok(Part)},

@@ -57,6 +57,9 @@ TEST(ReadManifestFile, CtrlZEndsTheTextAndMissingFilesLeaveTheLines) {
     EXPECT_TRUE(missingError.contains(dir.filePath("missing.pwq"))) << missingError.toStdString();
 
     EXPECT_FALSE(ReadManifestFile(dir.path(), lines, missingError)) << "a directory is no manifest";
+
+    const QByteArray stray = QByteArray("x\n").repeated(MaxManifestLines + 10);
+    EXPECT_EQ(ManifestTextToLines(stray).count(), MaxManifestLines + 1) << "kept only up to the first line too many";
 }
 
 QStringList Header() { return {ManifestSignature, "1", "movie.avi", "0000ABCD", "3"}; }
@@ -126,6 +129,14 @@ QStringList WithUrl(const QString& url) {
             "22222222"};
 }
 
+// A header declaring `declared` parts, then `parts` entries of fitting names.
+QStringList ManyParts(int parts, const QString& declared) {
+    QStringList lines = {ManifestSignature, "1", "movie.avi", "0000ABCD", declared};
+    for (int i = 0; i < parts; ++i)
+        lines << QString("http://w/p%1.bin").arg(i) << "4" << "11111111";
+    return lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ManifestRefusalTest,
     ::testing::Values(
@@ -136,6 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Cannot handle this version of Parcelwick file.  Please upgrade at www.parcelwick.example.",
                     true},
         RefusalCase{"version padded", {ManifestSignature, "1 ", "a"}, "Cannot handle this version", false},
+        RefusalCase{"more parts than taken", ManyParts(MaxManifestParts + 1, "1"), "more than 100000 parts", false},
+        RefusalCase{"part count line above the limit", ManyParts(1, "100001"), "more than 100000 parts", false},
         RefusalCase{"dot dot slash", WithName("../../x"), "\"../../x\"", false},
         RefusalCase{"absolute", WithName("/etc/passwd"), "\"/etc/passwd\"", false},
         RefusalCase{"dot dot", WithName(".."), "\"..\"", false},
@@ -160,6 +173,7 @@ TEST(ManifestRefusal, AcceptsPlainNamesWhateverTheyLookLike) {
         EXPECT_EQ(ManifestRefusal(WithName(name)), QString()) << name.toStdString();
     EXPECT_EQ(ManifestRefusal(WithUrl("C:\\parts\\p2.bin")), QString());
     EXPECT_EQ(ManifestRefusal({ManifestSignature, "1", "only-header.bin", "00000000", "0"}), QString());
+    EXPECT_EQ(ManifestRefusal(ManyParts(MaxManifestParts, "100000")), QString()) << "the largest manifest taken";
 }
 
 }  // namespace

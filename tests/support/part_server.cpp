@@ -57,6 +57,13 @@ PartReply PartReply::shortBody(const QByteArray& body, qint64 sent) {
     return {header(200, "OK", body.size()) + body.left(sent), Close};
 }
 
+PartReply PartReply::trickle(const QByteArray& body, int msPerByte) {
+    PartReply reply = ok(body);
+    reply.trickleMs = msPerByte;
+    reply.trickleFrom = reply.bytes.size() - body.size();
+    return reply;
+}
+
 PartServer::PartServer(QMap<QString, QList<PartReply>> replies) : m_replies(std::move(replies)) {
     if (::pipe(m_stopPipe) != 0)
         throw std::runtime_error("part server: pipe failed");
@@ -130,7 +137,11 @@ void PartServer::serve(int fd) {
         pollfd stop{m_stopPipe[0], POLLIN, 0};
         if (reply.delayMs > 0)
             ::poll(&stop, 1, reply.delayMs);
-        if (sendAll(fd, reply.bytes) && reply.after == PartReply::StallUntilClientCloses) {
+        const qint64 atOnce = reply.trickleMs > 0 ? reply.trickleFrom : reply.bytes.size();
+        bool sent = sendAll(fd, reply.bytes.left(atOnce));
+        for (qint64 i = atOnce; sent && i < reply.bytes.size(); ++i)
+            sent = ::poll(&stop, 1, reply.trickleMs) == 0 && sendAll(fd, reply.bytes.mid(i, 1));
+        if (sent && reply.after == PartReply::StallUntilClientCloses) {
             char c;
             while (waitReadable(fd, -1) && ::recv(fd, &c, 1, 0) > 0) {
             }

@@ -18,6 +18,8 @@ struct PartReply {
     QByteArray bytes;
     After after = Close;
     int delayMs = 0;  // the server waits this long before it answers
+    int trickleMs = 0;  // when set: the bytes from `trickleFrom` on go out one at a time, this long apart
+    qint64 trickleFrom = 0;
 
     // The same answer, given after a pause.
     PartReply delayed(int ms) const;
@@ -34,6 +36,8 @@ struct PartReply {
     static PartReply silent();
     // The whole length announced, the first `sent` bytes, then a close.
     static PartReply shortBody(const QByteArray& body, qint64 sent);
+    // The header at once, then the body one byte every `msPerByte`.
+    static PartReply trickle(const QByteArray& body, int msPerByte);
 };
 
 // An HTTP server on loopback (port chosen by the system) for the gather tests: every
