@@ -1,6 +1,6 @@
-// The Debian package, built as scripts/package builds it (a Release tree of its own,
-// no tests), holds every file of an install, depends on the libraries the programs
-// use, and runs once unpacked.
+// The Debian package, made by scripts/package from this build's tree (as it makes the
+// Release one from a tree of its own), holds every file of an install, depends on the
+// libraries the programs use, and runs once unpacked.
 #include "install/install_tree.h"
 
 #include <QDir>
@@ -12,7 +12,8 @@ TEST(DebPackage, BuiltUnpackedAndRun) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const CliRun build = RunProgram(PW_SOURCE_DIR "/scripts/package",
-                                    {"--no-setup", "--build-dir", dir.filePath("build")}, {.timeoutMs = 40 * 60 * 1000});
+                                    {"--no-setup", "--from-build", PW_BUILD_DIR, "--build-dir", dir.filePath("build")},
+                                    {.timeoutMs = 600000});
     ASSERT_EQ(build.status, 0) << build.err.right(4000).toStdString();
     const QString architecture = RunProgram("dpkg", {"--print-architecture"}).out.trimmed();
     const QString deb = dir.filePath("build/parcelwick_" PW_VERSION "_" + architecture + ".deb");
