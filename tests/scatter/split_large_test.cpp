@@ -1,5 +1,6 @@
 // A source beyond 4 GiB: sizes, offsets and CRCs must not wrap at 32 bits. The source is
 // sparse (holes read as zeros) with marker bytes around the part boundaries.
+#include "coding/reed_solomon.h"
 #include "scatter/splitter.h"
 #include "scatter/upload_table.h"
 
@@ -8,8 +9,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
@@ -40,6 +43,38 @@ uLong expectedCrc(const std::map<qint64, unsigned char>& markers, qint64 from, q
     return crc;
 }
 
+// SHA-256 of the same bytes with OpenSSL's EVP, as 64 lower-case hex digits.
+QString expectedSha(const std::map<qint64, unsigned char>& markers, qint64 from, qint64 to) {
+    static const std::vector<unsigned char> zeros(1 << 20, 0);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    auto addZeros = [&](qint64 count) {
+        for (; count > 0; count -= qint64(zeros.size()))
+            EVP_DigestUpdate(context, zeros.data(), static_cast<size_t>(std::min<qint64>(count, zeros.size())));
+    };
+    qint64 at = from;
+    for (auto it = markers.lower_bound(from); it != markers.end() && it->first < to; ++it) {
+        addZeros(it->first - at);
+        EVP_DigestUpdate(context, &it->second, 1);
+        at = it->first + 1;
+    }
+    addZeros(to - at);
+    unsigned char digest[32];
+    EVP_DigestFinal_ex(context, digest, nullptr);
+    EVP_MD_CTX_free(context);
+    return QByteArray(reinterpret_cast<const char*>(digest), 32).toHex();
+}
+
+// A field of /proc/self/status in KiB ("VmHWM", "VmRSS").
+qint64 statusKiB(const char* field) {
+    QFile f("/proc/self/status");
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(QByteArray(field) + ':'))
+            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
 QByteArray readAt(const QString& path, qint64 offset, qint64 size) {
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
@@ -53,6 +88,90 @@ QByteArray readAt(const QString& path, qint64 offset, qint64 size) {
 QString scratchFolder() {
     const QString shm = "/dev/shm";
     return QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
+}
+
+void makeSparseSource(const QString& source, const std::map<qint64, unsigned char>& markers) {
+    const int fd = ::open(QFile::encodeName(source).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, Total), 0);
+    for (const auto& [offset, byte] : markers)
+        ASSERT_EQ(::pwrite(fd, &byte, 1, offset), 1);
+    ::close(fd);
+}
+
+// With recovery parts and no data part files (each data part stays its range of the
+// source): the digests of every range, recovery parts that rebuild two lost data parts
+// around every marker, and memory that does not grow with the file.
+TEST(SplitLargeFile, RecoveryPartsOfASparseSourceBeyondFourGiB) {
+    QTemporaryDir dir(scratchFolder() + "/pw-split-coded-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    const QString source = dir.filePath("big.img");
+    constexpr int k = 8;
+    constexpr int m = 2;
+    const PartSizes sizes = ComputePartSizes(Total, k);
+    const qint64 P = sizes.partSize;
+    std::map<qint64, unsigned char> markers;
+    unsigned char value = 0x31;
+    for (qint64 offset : {qint64(0), 2 * GiB - 1, 2 * GiB, 4 * GiB - 1, 4 * GiB, Total - 2, Total - 1})
+        markers[offset] = value++;
+    for (int j = 1; j < k; ++j)
+        markers[j * P - 1] = markers[j * P] = value++;
+    makeSparseSource(source, markers);
+
+    // Peak memory from here on: the high-water mark starts again at what is resident.
+    QFile clear("/proc/self/clear_refs");
+    ASSERT_TRUE(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+    clear.close();
+    const qint64 residentBefore = statusKiB("VmRSS");
+    TextTable table(UploadTableColumns());
+    SplitRequest request{source, k, "big", "bin", dir.path() + "/", m, false, false};
+    const SplitOutcome outcome = SplitSource(request, table);
+    const qint64 growthKiB = statusKiB("VmHWM") - residentBefore;
+    EXPECT_LT(growthKiB, 64 * 1024) << "peak memory grew by " << growthKiB << " KiB";
+
+    EXPECT_EQ(outcome.fileCrc, expectedCrc(markers, 0, Total));
+    EXPECT_EQ(QString::fromStdString(Sha256Text(*outcome.fileSha256)), expectedSha(markers, 0, Total));
+    ASSERT_EQ(table.rows(), k + m);
+    for (int j = 0; j < k; ++j) {
+        const qint64 size = j + 1 < k ? P : sizes.lastSize;
+        EXPECT_EQ(table.cell(j, UploadColumn::Size), QString::number(size));
+        EXPECT_FALSE(QFileInfo::exists(table.cell(j, UploadColumn::Filename)));
+        const QString crc = QString("%1").arg(expectedCrc(markers, j * P, j * P + size), 8, 16, QChar('0')).toUpper();
+        EXPECT_EQ(table.cell(j, UploadColumn::Crc), crc) << "part " << j + 1;
+        EXPECT_EQ(outcome.partSha256[j], expectedSha(markers, j * P, j * P + size)) << "part " << j + 1;
+    }
+    for (int r = k; r < k + m; ++r)
+        EXPECT_EQ(QFileInfo(table.cell(r, UploadColumn::Filename)).size(), P);
+
+    // Data parts 1 and k lost: rebuilt from parts 2..k-1 and both recovery parts, in a
+    // window around each marker's offset within its part (and the ends of the parts).
+    const RecoveryDecoder decoder(k, m, {1, 2, 3, 4, 5, 6, 8, 9});
+    std::vector<qint64> offsets = {0, P - 1, sizes.lastSize - 1, sizes.lastSize};
+    for (const auto& marker : markers)
+        offsets.push_back(marker.first % P);
+    constexpr qint64 Window = 64;
+    for (qint64 centre : offsets) {
+        const qint64 o = std::clamp<qint64>(centre - Window / 2, 0, P - Window);
+        auto sourceBytes = [&](int j) {
+            const qint64 size = j + 1 < k ? P : sizes.lastSize;
+            QByteArray bytes = readAt(source, j * P + o, std::clamp<qint64>(size - o, 0, Window));
+            return bytes.leftJustified(Window, '\0');
+        };
+        std::vector<QByteArray> present;
+        for (int j = 1; j < k - 1; ++j)
+            present.push_back(sourceBytes(j));
+        for (int r = k; r < k + m; ++r)
+            present.push_back(readAt(table.cell(r, UploadColumn::Filename), o, Window));
+        std::vector<const unsigned char*> in;
+        for (const QByteArray& b : present)
+            in.push_back(reinterpret_cast<const unsigned char*>(b.constData()));
+        QByteArray rebuilt[2] = {QByteArray(Window, 0), QByteArray(Window, 0)};
+        unsigned char* out[2] = {reinterpret_cast<unsigned char*>(rebuilt[0].data()),
+                                 reinterpret_cast<unsigned char*>(rebuilt[1].data())};
+        decoder.decode(Window, in.data(), out);
+        EXPECT_EQ(rebuilt[0], sourceBytes(0)) << "data part 1 at " << o;
+        EXPECT_EQ(rebuilt[1], sourceBytes(k - 1)) << "data part " << k << " at " << o;
+    }
 }
 
 TEST(SplitLargeFile, SparseSourceBeyondFourGiB) {
