@@ -48,8 +48,8 @@ bool WriteScatterManifest(const QCommandLineParser& parser, const ScatterOptions
 
 // The help lines of --recovery and --sha256, shared by split, pwq and send.
 #define PW_CLI_RECOVERY_OPTIONS_HELP \
-    "  --recovery M       also M recovery parts, 0..254 (k + M at most 255), named\n" \
-    "                     BASErJ.EXT: any N of the N + M parts rebuild the file; the\n" \
-    "                     manifest is then version 2, with a SHA-256 for every part\n" \
-    "  --sha256           a version-2 manifest (SHA-256 of every part and of the file)\n" \
-    "                     even without recovery parts\n"
+    "  --recovery M       also M recovery parts, 0..254 (N + M at most 255), named\n" \
+    "                     BASErJ.EXT: any N of the N + M parts rebuild the file; every\n" \
+    "                     part then has a SHA-256 too, and a manifest is version 2\n" \
+    "  --sha256           the SHA-256 of every part and of the file, and so a version-2\n" \
+    "                     manifest, even without recovery parts\n"
