@@ -119,4 +119,5 @@ void TForm1::stopCodedSplit() {
         return;
     m_codedSplit->cancel();
     m_splitThread.join();
+    m_prompt.setBusy(false);
 }
