@@ -5,6 +5,7 @@
 #include "app/program_files.h"
 #include "app/row_drag_model.h"
 #include "app/table_view_binding.h"
+#include "scatter/split_coded.h"
 #include "common/save_path.h"
 #include "common/text_log.h"
 #include "common/text_table.h"
@@ -123,7 +124,10 @@ TForm1::TForm1(UserPrompt& prompt, const QString& firstArgument, QWidget* parent
     FormCreate();
 }
 
-TForm1::~TForm1() { qApp->removeEventFilter(this); }
+TForm1::~TForm1() {
+    stopCodedSplit();
+    qApp->removeEventFilter(this);
+}
 
 void TForm1::FormCreate() {
     m_commandLineFlag = false;

@@ -3,14 +3,18 @@
 #include "common/manifest_format.h"
 #include "common/user_prompt.h"
 #include "ftp/ftp_types.h"
+#include "scatter/splitter.h"
 
 #include <QMainWindow>
 #include <QStringList>
 #include <QUrl>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <thread>
 
 class BrowserPanel;
+class CodedSplit;
 class LimitSpinBox;
 class QAction;
 class QCheckBox;
@@ -173,6 +177,9 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Label1 = nullptr;
     LimitSpinBox* splitnumber = nullptr;
+    QLabel* lbrecovery = nullptr;
+    LimitSpinBox* serecovery = nullptr;  // recovery parts of a split; 0 for the plain one
+    QProgressBar* pbSplit = nullptr;     // shown while a split with recovery parts runs
     QLabel* lbts = nullptr;
     QLabel* lbps = nullptr;
     QLabel* lblfs = nullptr;
@@ -258,6 +265,9 @@ private:
     void buildGather();
     void buildUpload();
     void showSplitLabels(const QString& sourcePath);
+    void startCodedSplit(std::unique_ptr<CodedSplit> split);
+    void finishCodedSplit(const QString& failure);
+    void stopCodedSplit();
 
     // The one place where a failure of a handler becomes a message: the text is shown
     // and the window goes on.
@@ -290,4 +300,9 @@ private:
     TextLog* m_httpLog = nullptr;
     TFormLargeFTP* m_largeFtpWindow = nullptr;
     BrowserPanel* m_browser = nullptr;
+    // A split with recovery parts runs on a thread of its own, so the window goes on.
+    std::unique_ptr<CodedSplit> m_codedSplit;
+    std::thread m_splitThread;
+    // The whole source's digests from the split that made the upload table's rows.
+    std::optional<SplitOutcome> m_lastSplit;
 };

@@ -6,8 +6,12 @@
 #include <QLineEdit>
 
 void TForm1::btnMainClick() {
-    MakeManifestLines({Edit1->text(), splitnumber->value(), edtfinusername->text(), edtComment->text()},
-                      *m_uploadTable, mempwq);
+    ManifestInputs inputs{Edit1->text(), splitnumber->value(), edtfinusername->text(), edtComment->text()};
+    // A version-2 manifest takes the whole file's CRC and SHA-256 from the split that
+    // made its rows, with that split's file name; version 1 reads the file in the box.
+    if (m_lastSplit && m_lastSplit->fileSha256)
+        inputs.strongSplit = &*m_lastSplit;
+    MakeManifestLines(inputs, *m_uploadTable, mempwq);
     btnwritepwqClick();
 }
 

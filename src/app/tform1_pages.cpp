@@ -135,11 +135,16 @@ void TForm1::buildPage2(QWidget* page) {
     Label5 = label(page, "Label5", "2) Choose Number of parts to split it into:", 8, 66);
     Label1 = label(page, "Label1", "Parts to split into:", 8, 94);
     splitnumber = spin(page, "splitnumber", 1, 1000, 3, {Label1->geometry().right() + 6, 89, 70, 26});
-    lbts = label(page, "lbts", "Total Size: ", 230, 94);
-    lbps = label(page, "lbps", "Part Size: ", 420, 94);
-    lblfs = label(page, "lblfs", "Last File Size: ", 230, 118);
+    lbrecovery = label(page, "lbrecovery", "Recovery parts:", splitnumber->geometry().right() + 16, 94);
+    serecovery = spin(page, "serecovery", 0, 254, 0, {lbrecovery->geometry().right() + 6, 89, 70, 26});
+    serecovery->setToolTip("Any k of the k + m parts rebuild the file: m recovery parts survive the loss of m "
+                           "parts, or of an account holding m of them.");
+    // The figures move to the row below to make room.
+    lbts = label(page, "lbts", "Total Size: ", 230, 120);
+    lbps = label(page, "lbps", "Part Size: ", 420, 120);
+    lblfs = label(page, "lblfs", "Last File Size: ", 230, 138);
     lblfs->hide();
-    lbcrc = label(page, "lbcrc", "CRC: ", 420, 118);
+    lbcrc = label(page, "lbcrc", "CRC: ", 420, 138);
     lbcrc->hide();
     Label6 = label(page, "Label6",
                    "3) (Optional) You can change the file name (only letters and numbers!), extension and add "
@@ -151,6 +156,10 @@ void TForm1::buildPage2(QWidget* page) {
     edtComment = edit(page, "edtComment", "Comment or Description", {8, 246, 604, 26});
     btnSplit = button(page, "btnSplit", "Split File", {8, 290, 110, 30});
     Label7 = label(page, "Label7", "<<< 4) Click here to split the file!", 128, 297);
+    pbSplit = named(new QProgressBar(page), "pbSplit");
+    pbSplit->setGeometry(8, 328, 604, 20);
+    pbSplit->setRange(0, 100);
+    pbSplit->hide();
     Button8 = button(page, "Button8", "&Next >", {516, 360, 96, 30});
 }
 

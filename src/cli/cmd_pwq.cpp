@@ -12,18 +12,23 @@
 namespace {
 
 const char Usage[] =
-    "usage: parcelwick-cli pwq SOURCE --site URL [--site URL ...] [--parts N] [--name BASE] [--ext EXT]\n"
-    "                          [--save-path DIR] [--user TEXT] [--comment TEXT] [-q] -o OUT.pwq\n"
+    "usage: parcelwick-cli pwq SOURCE --site URL [--site URL ...] [--parts N] [--recovery M] [--sha256]\n"
+    "                          [--name BASE] [--ext EXT] [--save-path DIR] [--user TEXT] [--comment TEXT]\n"
+    "                          [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE into N parts (default 3) named BASE1.EXT .. BASEN.EXT (default: the\n"
     "source's name without special characters, and \"bin\") in DIR/SOURCENAME.uldir/\n"
-    "(default save path: ~/ParcelwickFiles/), assigns part i to the site given by the\n"
+    "(default save path: ~/ParcelwickFiles/), and M recovery parts BASEr1.EXT ..\n"
+    "BASErM.EXT after them, assigns part i of the N + M to the site given by the\n"
     "((i - 1) mod number of sites)-th --site (a web address ending with \"/\"), writes the\n"
-    "manifest to OUT.pwq and prints its path. The parts are not uploaded. On a terminal,\n"
-    "a progress line on stderr shows the split.\n"
+    "manifest to OUT.pwq and prints its path. The parts are not uploaded. So no site\n"
+    "holds more than ceil((N + M) / sites) parts: M at least that many protects the\n"
+    "file against the loss of any one site. On a terminal, a progress line on stderr\n"
+    "shows the split.\n"
     "\n"
     "  --site URL         web address of a site that will hold parts (repeatable)\n"
     "  --parts N          number of parts, 1..1000 (default 3)\n"
+    PW_CLI_RECOVERY_OPTIONS_HELP
     "  --name BASE        base name of the part files\n"
     "  --ext EXT          extension of the part files, without the dot (default bin)\n"
     "  --save-path DIR    where the upload directory goes (default ~/ParcelwickFiles/)\n"
@@ -50,8 +55,8 @@ int RunPwq(const QStringList& args) {
 
     const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
-    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, parser.isSet(options.quiet));
-    if (!fileCrc)
+    const std::optional<SplitOutcome> split = SplitForScatter(request, uploads, parser.isSet(options.quiet));
+    if (!split)
         return CliFailure;
 
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
@@ -62,7 +67,7 @@ int RunPwq(const QStringList& args) {
         sites.addRow(cells);
     }
     AssignSitesInTurn(uploads, sites, prompt);
-    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
+    return WriteScatterManifest(parser, options, request, *split, uploads) ? CliSuccess : CliFailure;
 }
 
 const CliCommandRegistration registration({"pwq", "split a file and write its manifest (.pwq)", Usage, RunPwq, true});

@@ -25,16 +25,20 @@
 namespace {
 
 const char Usage[] =
-    "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
-    "                           [--user TEXT] [--comment TEXT] [--passive] [--ftps=off|try|require]\n"
-    "                           [--cacert FILE] [--insecure] [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
+    "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--recovery M] [--sha256] [--name BASE]\n"
+    "                           [--ext EXT] [--save-path DIR] [--user TEXT] [--comment TEXT] [--passive]\n"
+    "                           [--ftps=off|try|require] [--cacert FILE] [--insecure]\n"
+    "                           [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
-    "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
-    "site of the site-list FILE (as \"Save FTP List\" writes it: FTP host, user name,\n"
-    "password and web address of each site; a host may name its port, HOST:PORT),\n"
-    "uploads every part by FTP to its site as \"Send File\" does (one session per part,\n"
-    "stored under the part's name in the account's login directory), and writes the\n"
-    "manifest to OUT.pwq and prints its path once every part is stored. A connection\n"
+    "Splits SOURCE as \"pwq\" does, gives part i of the N + M parts (recovery parts after\n"
+    "the data parts) to the ((i - 1) mod number of sites)-th site, so that no site holds\n"
+    "more than ceil((N + M) / sites) of them: M at least that many protects the file\n"
+    "against the loss of any one account. The sites are those of the site-list FILE (as\n"
+    "\"Save FTP List\" writes it: FTP host, user name, password and web address of each\n"
+    "site; a host may name its port, HOST:PORT). It uploads every part by FTP to its\n"
+    "site as \"Send File\" does (one session per part, stored under the part's name in\n"
+    "the account's login directory), and writes the manifest to OUT.pwq and prints its\n"
+    "path once every part is stored. A connection\n"
     "that fails is tried again without end, 1 s after the first failure, then 2, 4 ...\n"
     "up to 30 s apart; a login the server refuses (or a site without a password) gives\n"
     "that part up at once. The FTP log goes to stderr with the passwords masked; on a\n"
@@ -44,6 +48,7 @@ const char Usage[] =
     "\n"
     "  --sites FILE       the site-list file (ftplist.txt)\n"
     "  --parts N          number of parts, 1..1000 (default 3)\n"
+    PW_CLI_RECOVERY_OPTIONS_HELP
     "  --name BASE        base name of the part files\n"
     "  --ext EXT          extension of the part files, without the dot (default bin)\n"
     "  --save-path DIR    where the upload directory goes (default ~/ParcelwickFiles/)\n"
@@ -127,8 +132,8 @@ int RunSend(const QStringList& args) {
     const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
     const bool quiet = parser.isSet(options.quiet);
-    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, quiet);
-    if (!fileCrc)
+    const std::optional<SplitOutcome> split = SplitForScatter(request, uploads, quiet);
+    if (!split)
         return CliFailure;
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
     AssignSitesInTurn(uploads, sites, prompt);
@@ -174,7 +179,7 @@ int RunSend(const QStringList& args) {
         CliErr("No manifest written: not every part is stored.");
         return CliFailure;
     }
-    return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;
+    return WriteScatterManifest(parser, options, request, *split, uploads) ? CliSuccess : CliFailure;
 }
 
 const CliCommandRegistration registration(

@@ -1,6 +1,7 @@
 // parcelwick-cli split: Browse and Split File of the window, without the window.
 #include "cli/cli_command.h"
 #include "cli/command_line.h"
+#include "cli/scatter_options.h"
 #include "cli/split_progress.h"
 #include "common/save_path.h"
 #include "common/user_error.h"
@@ -12,14 +13,18 @@
 namespace {
 
 const char Usage[] =
-    "usage: parcelwick-cli split SOURCE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR] [-q]\n"
+    "usage: parcelwick-cli split SOURCE [--parts N] [--recovery M] [--sha256] [--name BASE] [--ext EXT]\n"
+    "                            [--save-path DIR] [-q]\n"
     "\n"
     "Splits SOURCE into N part files (default 3) named BASE1.EXT .. BASEN.EXT in the\n"
-    "upload directory DIR/SOURCE-NAME.uldir/, and prints one line per part: its full\n"
-    "path, size and CRC, separated by tabs. On a terminal, a progress line on stderr\n"
-    "shows the bytes split, per cent, rate, time left and the part being written.\n"
+    "upload directory DIR/SOURCE-NAME.uldir/, and M recovery parts BASEr1.EXT ..\n"
+    "BASErM.EXT after them, and prints one line per part, the recovery parts last: its\n"
+    "full path, size and CRC, and with --recovery or --sha256 its SHA-256, separated by\n"
+    "tabs. On a terminal, a progress line on stderr shows the bytes split, per cent,\n"
+    "rate, time left and the part being written.\n"
     "\n"
     "  --parts N          number of parts, 1..1000 (default 3)\n"
+    PW_CLI_RECOVERY_OPTIONS_HELP
     "  --name BASE        base name of the part files (default: the source's file name\n"
     "                     without special characters and extension)\n"
     "  --ext EXT          extension of the part files, without the dot (default bin)\n"
@@ -36,7 +41,9 @@ int runSplit(const QStringList& args) {
     const QCommandLineOption ext("ext", "", "EXT", "bin");
     const QCommandLineOption savePath("save-path", "", "DIR");
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
-    parser.addOptions({parts, name, ext, savePath});
+    const QCommandLineOption recovery("recovery", "", "M", "0");
+    const QCommandLineOption sha256("sha256");
+    parser.addOptions({parts, name, ext, savePath, recovery, sha256});
     if (const auto exit = ParseCommandArguments(parser, "split", Usage, args, {1, 1}, &quiet))
         return *exit;
     if (parser.isSet(savePath) && parser.value(savePath).isEmpty())
@@ -53,6 +60,14 @@ int runSplit(const QStringList& args) {
                    .arg(parser.value(parts)));
         return CliFailure;
     }
+    request.recoveryParts = parser.value(recovery).toInt(&isNumber);
+    if (!isNumber || request.recoveryParts < 0 || request.recoveryParts > MaxRecoveryParts) {
+        CliErr(QString("parcelwick-cli split: --recovery must be a whole number from 0 to %1, not \"%2\".")
+                   .arg(MaxRecoveryParts)
+                   .arg(parser.value(recovery)));
+        return CliFailure;
+    }
+    request.sha256 = parser.isSet(sha256);
     request.baseName = parser.isSet(name) ? parser.value(name) : ProposedBaseName(request.sourcePath);
     request.extension = parser.value(ext);
     request.savePath = parser.isSet(savePath) ? parser.value(savePath) : DefaultSavePath();
@@ -64,11 +79,12 @@ int runSplit(const QStringList& args) {
         CliErr(warning);
 
     TextTable table(UploadTableColumns());
+    SplitOutcome split;
     int status = CliSuccess;
     {
         ProgressLine progress("split " + QFileInfo(request.sourcePath).fileName(), -1, parser.isSet(quiet));
         try {
-            SplitFile(request, table, SplitProgressOn(progress, request.parts));
+            split = SplitSource(request, table, SplitProgressOn(progress, request.parts + request.recoveryParts));
         } catch (const UserError& error) {
             progress.finish();
             CliErr(error.text());
@@ -77,8 +93,11 @@ int runSplit(const QStringList& args) {
     }
     // Parts written before a failure stay, and so do their lines.
     for (int row = 0; row < table.rows(); ++row) {
-        CliOut(table.cell(row, UploadColumn::Filename) + '\t' + table.cell(row, UploadColumn::Size) + '\t' +
-               table.cell(row, UploadColumn::Crc));
+        QString line = table.cell(row, UploadColumn::Filename) + '\t' + table.cell(row, UploadColumn::Size) + '\t' +
+                       table.cell(row, UploadColumn::Crc);
+        if (row < split.partSha256.size())
+            line += '\t' + split.partSha256[row];
+        CliOut(line);
     }
     return status;
 }

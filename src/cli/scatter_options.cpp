@@ -11,7 +11,7 @@
 #include <QFileInfo>
 
 void ScatterOptions::addTo(QCommandLineParser& parser) const {
-    parser.addOptions({parts, name, ext, savePath, user, comment, output});
+    parser.addOptions({parts, name, ext, savePath, user, comment, output, recovery, sha256});
 }
 
 std::optional<int> CheckScatterOptions(const QCommandLineParser& parser, const ScatterOptions& options,
@@ -22,6 +22,10 @@ std::optional<int> CheckScatterOptions(const QCommandLineParser& parser, const S
     parser.value(options.parts).toInt(&partsOk);
     if (!partsOk)
         return CliUsageFailure(command, "--parts needs a whole number", usage);
+    bool recoveryOk = false;
+    parser.value(options.recovery).toInt(&recoveryOk);
+    if (!recoveryOk)
+        return CliUsageFailure(command, "--recovery needs a whole number", usage);
     return std::nullopt;
 }
 
@@ -34,13 +38,15 @@ SplitRequest ScatterSplitRequest(const QCommandLineParser& parser, const Scatter
     request.savePath = parser.isSet(options.savePath) ? parser.value(options.savePath) : DefaultSavePath();
     if (!request.savePath.endsWith('/'))
         request.savePath += '/';
+    request.recoveryParts = parser.value(options.recovery).toInt();
+    request.sha256 = parser.isSet(options.sha256);
     return request;
 }
 
-std::optional<uint32_t> SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet) {
+std::optional<SplitOutcome> SplitForScatter(const SplitRequest& request, TextTable& uploads, bool quiet) {
     try {
         ProgressLine progress("split " + QFileInfo(request.sourcePath).fileName(), -1, quiet);
-        return SplitFile(request, uploads, SplitProgressOn(progress, request.parts));
+        return SplitSource(request, uploads, SplitProgressOn(progress, request.parts + request.recoveryParts));
     } catch (const UserError& e) {
         CliErr(e.text());
         return std::nullopt;
@@ -48,11 +54,16 @@ std::optional<uint32_t> SplitForScatter(const SplitRequest& request, TextTable& 
 }
 
 bool WriteScatterManifest(const QCommandLineParser& parser, const ScatterOptions& options,
-                          const SplitRequest& request, uint32_t fileCrc, const TextTable& uploads) {
+                          const SplitRequest& request, const SplitOutcome& split, const TextTable& uploads) {
     ManifestLines mempwq;
-    MakeManifestLines(
-        {request.sourcePath, request.parts, parser.value(options.user), parser.value(options.comment), fileCrc},
-        uploads, mempwq);
+    try {
+        MakeManifestLines({request.sourcePath, request.parts, parser.value(options.user),
+                           parser.value(options.comment), split.fileCrc, split.fileSha256 ? &split : nullptr},
+                          uploads, mempwq);
+    } catch (const UserError& e) {
+        CliErr(e.text());
+        return false;
+    }
     QString error;
     if (!WriteManifestFile(mempwq.lines(), parser.value(options.output), error)) {
         CliErr(error);

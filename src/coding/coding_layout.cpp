@@ -5,13 +5,19 @@ std::optional<CodingLayout> MakeCodingLayout(std::int64_t fileSize, int dataPart
         return std::nullopt;
     if (fileSize < 0 || fileSize > kMaxCodedFileSize)
         return std::nullopt;
+    CodingLayout layout = PartSizeRule(fileSize, dataParts);
+    layout.recoveryParts = recoveryParts;
+    if (layout.lastSize < 0)
+        return std::nullopt;
+    return layout;
+}
+
+CodingLayout PartSizeRule(std::int64_t fileSize, int dataParts) {
     CodingLayout layout;
     layout.fileSize = fileSize;
     layout.dataParts = dataParts;
-    layout.recoveryParts = recoveryParts;
+    // Rounded up, so that every part but the last is full.
     layout.partSize = fileSize / dataParts + (fileSize % dataParts != 0 ? 1 : 0);
     layout.lastSize = fileSize - layout.partSize * (dataParts - 1);
-    if (layout.lastSize < 0)
-        return std::nullopt;
     return layout;
 }

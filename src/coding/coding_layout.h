@@ -32,6 +32,11 @@ struct CodingLayout {
     bool operator==(const CodingLayout&) const = default;
 };
 
+// The one rule for part sizes, with no limit on the number of parts (a split without
+// recovery parts takes up to 1000): P = ceil(F / k) and the last part what is left,
+// negative when F is too small for k parts of P bytes but the last. F >= 0 and k >= 1.
+CodingLayout PartSizeRule(std::int64_t fileSize, int dataParts);
+
 // The layout, or nothing when the numbers admit none: k below 1, m below 0, k + m above
 // kMaxCodingParts, F below 0 or above kMaxCodedFileSize, or a file too small for k parts
 // of P bytes but the last (10 bytes into 7 parts: 6 parts of 2 would need 12).

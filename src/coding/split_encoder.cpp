@@ -197,7 +197,7 @@ void SplitEncoder::State::readSource(HashLane& fileLane, HashLane& partLane, con
             slot.users.store(3, std::memory_order_release);
             fileLane.post(fileSha, slot.bytes, n, slot.users);
             partLane.post(dataSha[static_cast<std::size_t>(j)], slot.bytes, n, slot.users);
-            const int error = writeAt(data[static_cast<std::size_t>(j)], slot.bytes, n, pos);
+            const int error = data.empty() ? 0 : writeAt(data[static_cast<std::size_t>(j)], slot.bytes, n, pos);
             if (error == 0)
                 dataCrc[static_cast<std::size_t>(j)] = Crc32Update(dataCrc[static_cast<std::size_t>(j)], slot.bytes, n);
             ReleaseUse(slot.users);
@@ -253,10 +253,17 @@ void SplitEncoder::State::code(HashLane& partLane) {
             const std::int64_t want = j + 1 < k ? len : lastAvailable;
             unsigned char* bytes = in[static_cast<std::size_t>(j)];
             std::size_t got = 0;
-            if (const int error = readAt(data[static_cast<std::size_t>(j)], bytes, static_cast<std::size_t>(want), o, got))
-                return fail(Kind::ReadData, j, error);
-            if (static_cast<std::int64_t>(got) < want)
-                return fail(Kind::DataEnded, j, 0);
+            if (data.empty()) {
+                if (const int error = readAt(source, bytes, static_cast<std::size_t>(want), layout.dataPartOffset(j) + o, got))
+                    return fail(Kind::ReadSource, -1, error);
+                if (static_cast<std::int64_t>(got) < want)
+                    return fail(Kind::SourceEnded, -1, 0);
+            } else {
+                if (const int error = readAt(data[static_cast<std::size_t>(j)], bytes, static_cast<std::size_t>(want), o, got))
+                    return fail(Kind::ReadData, j, error);
+                if (static_cast<std::int64_t>(got) < want)
+                    return fail(Kind::DataEnded, j, 0);
+            }
             std::memset(bytes + want, 0, static_cast<std::size_t>(len - want));
         }
         OutSet& set = sets[which];
@@ -321,7 +328,7 @@ SplitDigests SplitEncoder::State::digests() {
 SplitEncoder::SplitEncoder(const CodingLayout& layout, int sourceFd, std::vector<int> dataFds,
                            std::vector<int> recoveryFds, const SplitEncoderTuning& tuning)
     : m_state(std::make_unique<State>()) {
-    if (static_cast<int>(dataFds.size()) != layout.dataParts ||
+    if ((!dataFds.empty() && static_cast<int>(dataFds.size()) != layout.dataParts) ||
         static_cast<int>(recoveryFds.size()) != layout.recoveryParts || tuning.blockSize == 0)
         throw std::invalid_argument("a split needs one descriptor per part and blocks of at least a byte");
     State& s = *m_state;
@@ -331,9 +338,9 @@ SplitEncoder::SplitEncoder(const CodingLayout& layout, int sourceFd, std::vector
     s.recovery = std::move(recoveryFds);
     s.block = tuning.blockSize;
     s.stripe = stripeSizeFor(layout, tuning);
-    s.dataSha.resize(s.data.size());
+    s.dataSha.resize(static_cast<std::size_t>(layout.dataParts));
     s.recoverySha.resize(s.recovery.size());
-    s.dataCrc.assign(s.data.size(), 0xFFFFFFFFu);
+    s.dataCrc.assign(static_cast<std::size_t>(layout.dataParts), 0xFFFFFFFFu);
     s.recoveryCrc.assign(s.recovery.size(), 0xFFFFFFFFu);
 }
 

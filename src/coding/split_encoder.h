@@ -54,7 +54,10 @@
 //
 // Files are plain POSIX descriptors that the caller opened and closes: the source
 // readable, every data part readable and writable (pass 2 reads it back; O_RDWR, not
-// O_APPEND), every recovery part writable, all empty. Every access is by offset, so
+// O_APPEND), every recovery part writable, all empty. Without data part descriptors (an
+// empty list) no data part is written: their digests are taken all the same, and pass 2
+// reads each data part's stripes from its byte range of the source instead, for an
+// upload that sends every part straight from the source. Every access is by offset, so
 // the descriptors' positions do not matter. run() blocks its caller for the whole split
 // (about a second per GiB): a window runs it on a thread of its own and reports back by
 // a queued event, polling progress() from a timer; the command-line tool runs it where
@@ -114,7 +117,7 @@ struct SplitEncoderTuning {
 
 class SplitEncoder {
 public:
-    // Throws std::invalid_argument when the descriptor counts are not k and m.
+    // Throws std::invalid_argument when the descriptor counts are not k (or 0) and m.
     SplitEncoder(const CodingLayout& layout, int sourceFd, std::vector<int> dataFds, std::vector<int> recoveryFds,
                  const SplitEncoderTuning& tuning = {});
     ~SplitEncoder();

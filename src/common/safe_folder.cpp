@@ -89,7 +89,7 @@ QString SafeFolder::refusalToReplace(const QString& name) const {
     return QString();
 }
 
-UniqueFd SafeFolder::createFile(const QString& name, QString& error) const {
+UniqueFd SafeFolder::createFile(const QString& name, QString& error, bool readable) const {
     error = refusalToReplace(name);
     if (!error.isEmpty())
         return UniqueFd();
@@ -98,8 +98,8 @@ UniqueFd SafeFolder::createFile(const QString& name, QString& error) const {
         error = SystemError("Cannot create ", m_path + name, errno);
         return UniqueFd();
     }
-    UniqueFd file(::openat(fd(), native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                           0666));
+    UniqueFd file(::openat(fd(), native.constData(),
+                           (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666));
     if (!file.valid()) {
         // Something took the name between the removal and the creation.
         const int reason = errno;

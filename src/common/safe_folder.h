@@ -39,8 +39,8 @@ public:
     // of that name is removed first and the new one created exclusively, so neither a
     // link planted meanwhile nor a hard link to a file elsewhere is ever written
     // through; whatever refusalToReplace refuses stays as it is. Invalid on failure, with
-    // `error`.
-    UniqueFd createFile(const QString& name, QString& error) const;
+    // `error`. `readable`: open for reading too (a part read back while it is coded).
+    UniqueFd createFile(const QString& name, QString& error, bool readable = false) const;
     // A new file under a fresh name (`prefix` and random letters), open for reading and
     // writing, for a result that is renamed into place once it is complete. Invalid on
     // failure, with the errno in `error`.

@@ -23,5 +23,7 @@ void MarkDoNotUpload(TextTable& uploadTable, const QList<int>& selectedRows);
 
 // Gives the parts to the sites in turn, as parcelwick-cli does: part i (from 1) goes to
 // site-list row ((i - 1) mod number of sites), as its site entry would give it. An
-// empty site list assigns nothing.
+// empty site list assigns nothing. Recovery rows follow the data rows and so continue
+// the turn: of the k + m parts no site holds more than ceil((k + m) / sites), and m at
+// least that many lets the file survive the loss of any one site.
 void AssignSitesInTurn(TextTable& uploadTable, const TextTable& sites, UserPrompt& prompt);

@@ -1,6 +1,8 @@
 #include "scatter/manifest_writer.h"
 
 #include "common/manifest_format.h"
+#include "common/manifest_v2.h"
+#include "common/user_error.h"
 #include "common/text_table.h"
 #include "crc/crc32.h"
 #include "scatter/upload_table.h"
@@ -9,7 +11,71 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+namespace {
+
+QString urlOfRow(const TextTable& uploadTable, int r) {
+    return uploadTable.cell(r, UploadColumn::Site) + QFileInfo(uploadTable.cell(r, UploadColumn::Filename)).fileName();
+}
+
+// The split's own rows, as the table holds them now (the sites assigned since).
+ManifestV2Part partOfRow(const TextTable& uploadTable, int r, const SplitOutcome& split) {
+    ManifestV2Part part;
+    part.url = urlOfRow(uploadTable, r);
+    bool sizeOk = false;
+    bool crcOk = false;
+    part.size = uploadTable.cell(r, UploadColumn::Size).toLongLong(&sizeOk);
+    const QString crc = uploadTable.cell(r, UploadColumn::Crc);
+    part.crc = crc.toUInt(&crcOk, 16);
+    const auto sha = Sha256FromText(split.partSha256.value(r).toStdString());
+    if (!sizeOk || !crcOk || crc.size() != 8 || !sha)
+        throw UserError(QString("Cannot make a version-2 manifest: row %1 of the upload table (%2) is not a part of "
+                                "the split of %3.")
+                            .arg(r + 1)
+                            .arg(uploadTable.cell(r, UploadColumn::Filename), split.sourcePath));
+    part.sha256 = *sha;
+    return part;
+}
+
+void makeVersion2Lines(const ManifestInputs& inputs, const TextTable& uploadTable, ManifestLines& mempwq) {
+    const SplitOutcome& split = *inputs.strongSplit;
+    if (!split.fileSha256 || uploadTable.rows() != split.partSha256.size())
+        throw UserError(QString("Cannot make a version-2 manifest: the upload table holds %1 rows, the split of %2 "
+                                "made %3.")
+                            .arg(uploadTable.rows())
+                            .arg(split.sourcePath)
+                            .arg(split.partSha256.size()));
+    ManifestV2 manifest;
+    manifest.fileName = QFileInfo(split.sourcePath).fileName();
+    manifest.fileCrc = split.fileCrc;
+    manifest.fileSha256 = *split.fileSha256;
+    qint64 fileSize = 0;
+    for (int r = 0; r < uploadTable.rows(); ++r) {
+        const ManifestV2Part part = partOfRow(uploadTable, r, split);
+        if (split.isRecoveryRow(r)) {
+            manifest.recovery.append(part);
+        } else {
+            manifest.data.append(part);
+            fileSize += part.size;
+        }
+    }
+    const auto layout = MakeCodingLayout(fileSize, static_cast<int>(manifest.data.size()),
+                                         static_cast<int>(manifest.recovery.size()));
+    if (!layout)
+        throw UserError(QString("Cannot make a version-2 manifest: %1 data parts and %2 recovery parts are no split "
+                                "of a file.")
+                            .arg(manifest.data.size())
+                            .arg(manifest.recovery.size()));
+    manifest.layout = *layout;
+    manifest.comment = inputs.userName;
+    manifest.description = inputs.comment;
+    mempwq.replace(ManifestV2Lines(manifest));
+}
+
+}  // namespace
+
 void MakeManifestLines(const ManifestInputs& inputs, const TextTable& uploadTable, ManifestLines& mempwq) {
+    if (inputs.strongSplit)
+        return makeVersion2Lines(inputs, uploadTable, mempwq);
     // An unreadable source leaves the value at 0, so the line reads "00000000".
     uint32_t fileCrc = inputs.fileCrc.value_or(0);
     if (!inputs.fileCrc)
@@ -22,8 +88,7 @@ void MakeManifestLines(const ManifestInputs& inputs, const TextTable& uploadTabl
     mempwq.append(QString::fromStdString(Crc32Text(fileCrc)));
     mempwq.append(QString::number(inputs.partCount));
     for (int r = 0; r < uploadTable.rows(); ++r) {
-        const QString partName = QFileInfo(uploadTable.cell(r, UploadColumn::Filename)).fileName();
-        mempwq.append(uploadTable.cell(r, UploadColumn::Site) + partName);
+        mempwq.append(urlOfRow(uploadTable, r));
         mempwq.append(uploadTable.cell(r, UploadColumn::Size));
         mempwq.append(uploadTable.cell(r, UploadColumn::Crc));
     }

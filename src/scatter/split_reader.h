@@ -22,6 +22,8 @@ public:
     SplitReader(const SplitReader&) = delete;
     SplitReader& operator=(const SplitReader&) = delete;
 
+    // The source's descriptor, for a reader of its own (the split encoder reads by offset).
+    int fd() const { return m_fd; }
     // Size of the source when it was opened.
     qint64 size() const { return static_cast<qint64>(m_info.st_size); }
 

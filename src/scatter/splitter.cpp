@@ -1,5 +1,6 @@
 #include "scatter/splitter.h"
 
+#include "coding/coding_layout.h"
 #include "crc/crc32.h"
 #include "scatter/split_source.h"
 
@@ -8,10 +9,8 @@
 PartSizes ComputePartSizes(qint64 total, int parts) {
     if (total < 0 || parts < 1)
         return {0, -1};
-    // Rounded up, so that every part but the last is full; with n <= total the last
-    // part is what is left over, and it can only go negative when n is large.
-    const qint64 partSize = total / parts + (total % parts != 0 ? 1 : 0);
-    return {partSize, total - partSize * (parts - 1)};
+    const CodingLayout layout = PartSizeRule(total, parts);
+    return {layout.partSize, layout.lastSize};
 }
 
 qint64 FileSizeOf(const QString& path) { return InspectOrdinaryFile(path).size; }
@@ -39,6 +38,10 @@ QString UploadDirectory(const QString& savePath, const QString& sourcePath) {
 
 QString PartFilePath(const QString& uploadDir, const QString& base, int index, const QString& ext) {
     return uploadDir + base + QString::number(index) + "." + ext;
+}
+
+QString RecoveryPartFilePath(const QString& uploadDir, const QString& base, int index, const QString& ext) {
+    return uploadDir + base + "r" + QString::number(index) + "." + ext;
 }
 
 SplitLabels DescribeSplit(const QString& sourcePath, int parts) {

@@ -3,8 +3,11 @@
 #include "window_fixture.h"
 
 #include "app/limit_spin_box.h"
+#include "common/manifest_v2.h"
 #include "common/text_table.h"
+#include "gather/manifest_text.h"
 #include "scatter/upload_table.h"
+#include "support/event_wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,6 +123,27 @@ TEST_F(SplitWindowTest, SplitFileFillsTheUploadTable) {
         EXPECT_EQ(readFile(part), expected[r]);
     }
     EXPECT_EQ(form().lvfiles->model()->rowCount(), 3);
+}
+
+// "Recovery parts:" reaches the split, which runs beside the event loop and fills the
+// table when it ends; Make PWQ then writes version 2.
+TEST_F(SplitWindowTest, RecoveryPartsSplitBesideTheLoopAndMakeVersionTwo) {
+    browse(writeFile(m_dir.path() + "/src/movie.avi", "1234567890"));
+    form().serecovery->setValue(2);
+    form().btnSplit->click();
+    // The rows come with the end of the split, the busy cursor until then.
+    EXPECT_EQ(QList<int>({form().uploadTable()->rows(), form().btnSplit->isEnabled(), m_prompt.busyDepth()}),
+              QList<int>({0, false, 1}));
+    ASSERT_TRUE(waitUntil([&] { return form().btnSplit->isEnabled(); }));
+    EXPECT_EQ(QList<qsizetype>({m_prompt.busyDepth(), m_prompt.messages().size()}), QList<qsizetype>({0, 0}));
+    EXPECT_EQ(form().uploadTable()->cell(4, UploadColumn::Filename), m_dir.path() + "/save/movie.avi.uldir/movier2.bin");
+
+    const QString pwq = m_dir.path() + "/movie.pwq";
+    m_prompt.answerSaveFile(pwq);
+    form().btnMain->click();
+    ManifestV2 manifest;
+    EXPECT_EQ(ParseManifestV2(ManifestTextLines(readFile(pwq)), manifest), "");
+    EXPECT_EQ(manifest.data.size() + manifest.recovery.size(), 5);
 }
 
 TEST_F(SplitWindowTest, RefusedSplitIsReportedAndTheWindowGoesOn) {

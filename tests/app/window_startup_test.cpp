@@ -75,6 +75,7 @@ const ControlRow kControls[] = {
     {"Button1", 2, "Browse", true, true},
     {"Label5", 2, "2) Choose Number of parts to split it into:", true, true},
     {"Label1", 2, "Parts to split into:", true, true},
+    {"lbrecovery", 2, "Recovery parts:", true, true},
     {"lbts", 2, "Total Size: ", true, true},
     {"lbps", 2, "Part Size: ", true, true},
     {"lblfs", 2, "Last File Size: ", false, true},
@@ -140,6 +141,7 @@ struct SpinRow {
 const SpinRow kSpins[] = {
     {"sdl", 1, 0, 2, 2, true},
     {"splitnumber", 2, 1, 1000, 3, true},
+    {"serecovery", 2, 0, 254, 0, true},
     {"seto", 6, 5, 1000, 30, false},
     {"seda", 6, 10, 1000, 100, false},
     {"seminspeed", 6, 0, 10485760, 1024, false},

@@ -1,6 +1,7 @@
 // The manifest from both ends: what the writer makes the reader takes back part for
 // part, and parcelwick-cli pwq / show / rebuild run as programs on real files.
 #include "common/manifest_format.h"
+#include "common/manifest_v2.h"
 #include "crc/crc32.h"
 #include "gather/check_and_fill.h"
 #include "gather/download_table.h"
@@ -148,6 +149,27 @@ TEST_F(CliManifest, PwqThenCopyThenRebuildGivesTheSameBytes) {
     r = run({"rebuild", path("mv.pwq"), "--save-path", path("recv")});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(parts + "mv4.bin")) << r.err.toStdString();
+}
+
+// --recovery and --sha256 reach the split and the manifest: version 2, read back whole,
+// the recovery parts continuing the turn of the sites after the data parts.
+TEST_F(CliManifest, PwqWithRecoveryPartsWritesVersionTwo) {
+    for (const QStringList& options : {QStringList{"--recovery", "2"}, QStringList{"--sha256"}}) {
+        const CliRun r = run(QStringList{"pwq", WriteFile(path("note.txt"), "Parcelwick"), "--site", "http://a.example/", "--site", "http://b.example/",
+                                         "--parts", "3", "--save-path", path("send"), "-o", path("n.pwq")} + options);
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        ManifestV2 manifest;
+        ASSERT_EQ(ParseManifestV2(ManifestTextLines(ReadAll(path("n.pwq"))), manifest), "");
+        ASSERT_EQ(QList<qsizetype>({manifest.data.size(), manifest.recovery.size()}), QList<qsizetype>({3, options.size() == 2 ? 2 : 0}));
+        const QList<ManifestV2Part> parts = manifest.data + manifest.recovery;
+        for (int i = 0; i < parts.size(); ++i) {
+            const QString name = i < 3 ? QString("note%1.bin").arg(i + 1) : QString("noter%1.bin").arg(i - 2);
+            EXPECT_EQ(parts[i].url, (i % 2 == 0 ? "http://a.example/" : "http://b.example/") + name);
+            const QByteArray bytes = ReadAll(path("send/note.txt.uldir/") + name);
+            EXPECT_EQ(parts[i].sha256, Sha256::of(bytes.constData(), bytes.size())) << name.toStdString();
+        }
+        EXPECT_EQ(manifest.fileSha256, Sha256::of("Parcelwick", 10));
+    }
 }
 
 TEST_F(CliManifest, ShowAndRebuildRefuseHostileManifestsOnStderr) {

@@ -39,6 +39,16 @@ TEST_F(CliSplit, PrintsPathSizeAndCrcOfEveryPart) {
     EXPECT_EQ(QFileInfo(dir + "MyFile23.bin").size(), 2);
 }
 
+// The recovery part's line comes last; with it every line ends with the SHA-256.
+TEST_F(CliSplit, RecoveryPartsAreListedWithTheirSha256) {
+    const CliRun r = run({makeSource("movie.avi", "abcabc"), "--parts", "2", "--recovery", "1", "--save-path", m_dir.filePath("out")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1].section('\t', 2), "352441C2\tba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(lines[2].section('\t', 0, 1), m_dir.filePath("out") + "/movie.avi.uldir/movier1.bin\t3");
+}
+
 TEST_F(CliSplit, DefaultsAreThoseOfTheWindow) {
     const QString source = makeSource("movie.avi", "abcabcabc");
     const CliRun r = run({source});
@@ -93,6 +103,8 @@ TEST_F(CliSplit, BadArguments) {
         {{source, source}, 2, "parcelwick-cli split: unexpected argument \"" + source + "\""},
         {{source, "--save-path", ""}, 2, "parcelwick-cli split: --save-path needs a directory"},
         {{source, "--save-path="}, 2, "parcelwick-cli split: --save-path needs a directory"},
+        {{source, "--recovery", "255"}, 1, "parcelwick-cli split: --recovery must be a whole number from 0 to 254"},
+        {{source, "--recovery", "two"}, 1, "parcelwick-cli split: --recovery must be a whole number from 0 to 254"},
     };
     for (const auto& c : cases) {
         const CliRun r = run(c.args);
