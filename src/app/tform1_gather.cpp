@@ -18,6 +18,8 @@ void TForm1::buildGather() {
                               seda->value(),          seto->value(), cbautomerge->isChecked(), seminspeed->value()};
     });
     m_gather->onGauge = [this](int percent) { Gauge1->setValue(percent); };
+    // What the recovery parts did goes to the log pane, the window's one log.
+    m_gather->onNote = [this](const QString& line) { Display(line); };
     StallTimer = m_gather->stallTimer();
     // The engine asks the user about a certificate its downloads refuse (through the
     // prompt); what was answered "Always" before is trusted from the start.

@@ -29,6 +29,10 @@ const char Usage[] =
     "manifest link),\n"
     "downloads its parts into DIR/NAME.dir/parts/, fetches again the parts that fail or\n"
     "arrive wrong, then joins them into DIR/NAME.dir/NAME and checks the whole file's CRC.\n"
+    "With a version-2 manifest every part is checked by its SHA-256 too (and so is the\n"
+    "file), and recovery parts are fetched for data parts that are lost or have failed\n"
+    "three times in a row, as many as they need; the missing data parts are then rebuilt\n"
+    "from them, and stderr says which (\"part 3 rebuilt from recovery parts 1 and 2\").\n"
     "Progress goes to stderr: one redrawn line on a terminal, else one line per event.\n"
     "Ctrl-C aborts the downloads; the finished parts stay on disk.\n"
     "\n"
@@ -49,7 +53,8 @@ const char Usage[] =
     "\n"
     "exit status: 0 only after \"Extracted ... successfully!\"; 1 with the final message\n"
     "otherwise (a server whose certificate is refused stops the gather, with the\n"
-    "certificate shown); 2 wrong options or arguments; 130 after Ctrl-C.";
+    "certificate shown; more parts lost than recovery parts stops it with the counts);\n"
+    "2 wrong options or arguments; 130 after Ctrl-C.";
 
 constexpr int ExitInterrupted = 130;
 
@@ -98,7 +103,12 @@ int RunGather(const QStringList& args) {
         ended = true;
         loop.quit();
     };
+    report.setDataRows([&engine] { return engine.dataRows(); });
     engine.onPartStarted = [&](int row) { report.partStarted(row); };
+    engine.onNote = [&](const QString& line) {
+        report.clearLine();
+        CliErr(line);
+    };
     engine.onPartFinished = [&](int row) { report.partFinished(row); };
     engine.onRebuildProgress = [&](qint64 done, qint64 total) { report.rebuildProgress(done, total); };
     engine.onRebuilt = [&](RebuildOutcome o) {
@@ -110,7 +120,7 @@ int RunGather(const QStringList& args) {
         manifestClient.Abort();
         engine.Abort();
         // Each aborted download reports its end; the gather rests after the last one.
-        if (engine.liveCount() == 0)
+        if (!engine.busy())
             end();
     });
 

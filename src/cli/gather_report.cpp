@@ -51,8 +51,12 @@ void GatherReport::recount(int row) {
     figures.done = done;
 }
 
+int GatherReport::dataRows() const { return m_dataRows ? m_dataRows() : m_table.rows(); }
+
 QString GatherReport::partLabel(int row) const {
-    return QStringLiteral("part %1/%2").arg(row + 1).arg(m_table.rows());
+    const int data = dataRows();
+    return row < data ? QStringLiteral("part %1/%2").arg(row + 1).arg(data)
+                      : QStringLiteral("recovery part %1").arg(row - data + 1);
 }
 
 void GatherReport::partStarted(int row) {
@@ -97,17 +101,21 @@ QString GatherReport::summary() const {
     QStringList lines;
     int done = 0;
     int notListed = 0;
+    const int data = dataRows();
     for (int row = 0; row < m_table.rows(); ++row) {
         const QString status = m_table.cell(row, DownloadColumn::Status);
-        if (status == QLatin1String("Done.") && m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G"))
-            ++done;
-        else if (lines.size() < MostListed)
+        const bool good = m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G");
+        if (good && (status == QLatin1String("Done.") || status.startsWith(QLatin1String("Rebuilt from ")))) {
+            done += row < data;
+        } else if (status == QLatin1String("Not needed.")) {
+            continue;
+        } else if (lines.size() < MostListed)
             lines << "  " + partLabel(row) + ": " + status + " " + m_table.cell(row, DownloadColumn::Filename);
         else
             ++notListed;
     }
     if (notListed > 0)
         lines << QStringLiteral("  and %1 more parts not done").arg(notListed);
-    lines.prepend(QStringLiteral("%1 of %2 parts done").arg(done).arg(m_table.rows()));
+    lines.prepend(QStringLiteral("%1 of %2 parts done").arg(done).arg(data));
     return lines.join('\n');
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,12 +18,17 @@ public:
     // quiet: no redrawn line, even on a terminal.
     GatherReport(const TextTable& table, bool quiet);
 
+    // How many of the rows are data parts (those of a version-2 manifest come first and
+    // recovery rows follow them); without it every row is a data part.
+    void setDataRows(std::function<int()> dataRows) { m_dataRows = std::move(dataRows); }
+
     void partStarted(int row);
     void partFinished(int row);
     void rebuildProgress(qint64 done, qint64 total);
     // Clears the redrawn line, so a message starts on an empty line.
     void clearLine();
-    // "3 of 5 parts done", then one line per part that is not (the first 100 of them).
+    // "3 of 5 parts done" (data parts), then one line per part that is not (the first 100
+    // of them; recovery parts not needed are left out).
     QString summary() const;
 
 private:
@@ -30,8 +36,10 @@ private:
     void recountAll();
     void recount(int row);
     QString partLabel(int row) const;
+    int dataRows() const;
 
     const TextTable& m_table;
+    std::function<int()> m_dataRows;
     ProgressLine m_line;
     // One line per event: when standard error is no terminal, unless quiet.
     bool m_eventLines;

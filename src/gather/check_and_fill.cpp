@@ -11,9 +11,20 @@
 FillOutcome CheckAndFill(const ManifestLines& mempwq, TextTable& downloadTable, UserPrompt& prompt) {
     QString refusal;
     try {
-        refusal = ManifestRefusal(mempwq);
-        if (refusal.isEmpty())
-            FillDownloadTable(downloadTable, mempwq);
+        if (IsManifestV2(mempwq)) {
+            // The table holds the data parts; a recovery part gets its row once it is needed.
+            ManifestV2 manifest;
+            refusal = ManifestV2Refusal(mempwq, manifest);
+            QList<ManifestPart> rows;
+            for (const ManifestV2Part& part : manifest.data)
+                rows.append(ManifestPartOf(part));
+            if (refusal.isEmpty())
+                FillDownloadTable(downloadTable, rows);
+        } else {
+            refusal = ManifestRefusal(mempwq);
+            if (refusal.isEmpty())
+                FillDownloadTable(downloadTable, mempwq);
+        }
     } catch (const std::bad_alloc&) {
         // The table is as it was: it takes its new rows only once they are all made.
         prompt.error(QString("Cannot load this Parcelwick file of %1 parts: not enough memory.")

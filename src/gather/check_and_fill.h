@@ -13,7 +13,7 @@ enum class FillOutcome { Refused, StartFirstPass };
 
 // Check and fill (`btnldpwq2Click`): checks the manifest lines (signature, version, and
 // that every file the gather would create has a plain file name) and refills the
-// download table from them. A refused manifest shows its message and leaves the table
+// download table from them: one row per part, or for version 2 one per data part. A refused manifest shows its message and leaves the table
 // as it was. Used by Open/Download and by the browser's manifest links.
 FillOutcome CheckAndFill(const ManifestLines& mempwq, TextTable& downloadTable, UserPrompt& prompt);
 

@@ -4,7 +4,9 @@
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "crc/crc32.h"
+#include "gather/coded_gather.h"
 #include "gather/download_table.h"
+#include "gather/file_hasher.h"
 #include "gather/gather_engine.h"
 #include "gather/part_download.h"
 #include "gather/progress_figure.h"
@@ -67,7 +69,9 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
                     error != 0                     ? "Error:" + QString::number(error)
                     : client->StatusCode() == 404 ? QStringLiteral("404 Error")
                                                    : QStringLiteral("Done."));
-    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() >= s.attemptsLimit) {
+    // A row that recovery parts stand in for ends quietly at the limit; the gather goes on.
+    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() >= s.attemptsLimit &&
+        !(m_coded && m_coded->recovers())) {
         m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
         download->inCompletion = true;
         m_prompt.information("Error, too many attempts to download");
@@ -84,16 +88,14 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     const qint64 tooSlowRate = download->tooSlowRate;
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
-    verify(row, download->file, s);
-    const QString cause = KnownCause(download->file, error);
-    if (!cause.isEmpty())
-        m_table.setCell(row, DownloadColumn::Status, "Error:" + cause);
+    const bool waiting =
+        verify(row, download->file.digest(), s, download->file.takeHasher(), KnownCause(download->file, error));
     const int writeError = download->file.writeError();
     const QString writeFailure = SystemError("Cannot write ", download->file.fileName(), writeError);
     delete download;
     markTooSlow(row, tooSlowRate);
-    if (onPartFinished)
-        onPartFinished(row);
+    if (!waiting)
+        rowFinished(row);
     if (writeError != 0) {
         // Fetching again cannot help while the disk stays full or the file system
         // refuses. Stopped before the message, which the window shows modally.
@@ -105,14 +107,12 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     }
     if (error == TLS_ERR_CERTIFICATE)
         askAboutCertificates();
-    if (!m_stopFlag)
-        Download();
-    else if (m_live.isEmpty())
-        rest();
+    carryOn();
 }
 
-void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s) {
-    const qint64 size = file.closedSize();
+bool GatherEngine::verify(int row, const PartDigest& digest, const GatherSettings& s, std::unique_ptr<FileHasher> behind,
+                          const QString& cause) {
+    const qint64 size = digest.size;
     // An empty file is an error only for a part that should hold something: an empty
     // part (an empty source, or a split with an empty last part) is complete as it is.
     if (size == 0 && m_table.cell(row, DownloadColumn::PartSize) != QLatin1String("0"))
@@ -121,11 +121,26 @@ void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s
                     m_table.cell(row, DownloadColumn::Size) == m_table.cell(row, DownloadColumn::PartSize) ? "G" : "R");
     // The CRC was taken from the bytes as they went into the file: it is the file's own
     // as long as the file holds exactly those bytes.
-    const bool good = size == file.written() &&
-                      QString::fromStdString(Crc32Text(file.crc())) == m_table.cell(row, DownloadColumn::CrcPwq);
+    bool good = size == digest.crcBytes &&
+                QString::fromStdString(Crc32Text(digest.crc)) == m_table.cell(row, DownloadColumn::CrcPwq);
+    QString wrong = QStringLiteral("Error:CRC");
+    // A version-2 part is good only by its SHA-256 too; a download its file or a refused
+    // certificate ended is not taken for good on its CRC alone.
+    if (good && m_coded) {
+        const CodedGather::Sha256Check strong =
+            cause.isEmpty() ? m_coded->checkSha256(row, digest, std::move(behind)) : CodedGather::Sha256Check::Wrong;
+        if (strong == CodedGather::Sha256Check::Pending)
+            return true;
+        good = strong == CodedGather::Sha256Check::Good;
+        if (!good && cause.isEmpty())
+            wrong = QStringLiteral("Error:SHA-256");
+    }
     m_table.setCell(row, DownloadColumn::CrcOk, good ? "G" : "R");
     if (!good && s.retryOnCrcError)
-        m_table.setCell(row, DownloadColumn::Status, "Error:CRC");
+        m_table.setCell(row, DownloadColumn::Status, wrong);
+    if (!cause.isEmpty())
+        m_table.setCell(row, DownloadColumn::Status, "Error:" + cause);
+    return false;
 }
 
 // After Once or Always the pass that follows fetches the refused rows again, as it

@@ -3,8 +3,10 @@
 #include "gather/gather_engine.h"
 
 #include "common/text_table.h"
+#include "gather/coded_gather.h"
 #include "gather/download_table.h"
 #include "gather/gather_paths.h"
+#include "gather/manifest_parts.h"
 #include "gather/part_download.h"
 
 #include <QCoreApplication>
@@ -34,7 +36,10 @@ GatherEngine::GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, User
     QObject::connect(m_stallTimer.get(), &QTimer::timeout, [this] { StallTick(); });
 }
 
-GatherEngine::~GatherEngine() { dropLiveDownloads(); }
+GatherEngine::~GatherEngine() {
+    dropLiveDownloads();
+    m_coded.reset();
+}
 
 FillOutcome GatherEngine::OpenManifestFile(const QString& path) {
     return afterFill(::OpenManifestFile(path, m_mempwq, m_table, m_prompt));
@@ -49,6 +54,10 @@ FillOutcome GatherEngine::afterFill(FillOutcome outcome) {
         dropLiveDownloads();
         m_filled = m_mempwq;
         m_loaded = true;
+        m_coded.reset();
+        ManifestV2 coded;
+        if (IsManifestV2(m_filled) && ParseManifestV2(m_filled.lines(), coded).isEmpty())
+            m_coded = std::make_unique<CodedGather>(*this, std::move(coded));
         m_shownFailures.clear();
         // A stop for a disk that failed the earlier table; the user's own Abort stays.
         if (std::exchange(m_localFailure, false))
@@ -74,8 +83,30 @@ void GatherEngine::dropLiveDownloads() {
 }
 
 void GatherEngine::showGauge() {
-    if (onGauge)
-        onGauge(CompletionPercentage(m_index.goodRows(), m_table.rows()));
+    if (!onGauge)
+        return;
+    qint64 done = m_index.doneRows(), good = m_index.goodRows(), rows = m_table.rows();
+    if (m_coded)
+        m_coded->countDataRows(done, good, rows);
+    onGauge(CompletionPercentage(good, rows));
+}
+
+int GatherEngine::dataRows() const { return m_coded ? m_coded->dataRows() : m_table.rows(); }
+
+bool GatherEngine::idle() const { return m_live.isEmpty() && !(m_coded && m_coded->busy()); }
+
+void GatherEngine::rowFinished(int row) {
+    if (m_coded)
+        m_coded->noteVerdict(row, settings());
+    if (onPartFinished)
+        onPartFinished(row);
+}
+
+void GatherEngine::carryOn() {
+    if (!m_stopFlag)
+        Download();
+    else if (idle())
+        rest();
 }
 
 QString GatherEngine::partPath(const GatherSettings& settings, int row) const {

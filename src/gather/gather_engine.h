@@ -5,6 +5,7 @@
 #include "gather/check_and_fill.h"
 #include "gather/download_row_index.h"
 #include "gather/gather_settings.h"
+#include "gather/part_digest.h"
 #include "gather/part_joiner.h"
 #include "gather/rebuild.h"
 #include "net/tls_trust_question.h"
@@ -16,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+class CodedGather;
+class FileHasher;
 class PartFile;
 class QTimer;
 class TextTable;
@@ -26,7 +29,8 @@ struct PartDownload;
 // download table, starts the part downloads a few at a time (one HTTP client each),
 // follows them in the table, verifies each finished part by size and CRC, fetches
 // wrong and failed parts again, aborts stalled downloads, and rebuilds the file when
-// every part is done. The window and parcelwick-cli drive the same engine: it never
+// every part is done. A version-2 manifest adds the SHA-256 of every part and the
+// recovery parts that stand in for lost data parts (CodedGather). The window and parcelwick-cli drive the same engine: it never
 // sees a widget, only the table, the manifest lines and the prompt interface, and it
 // reads its settings through a callback at every step.
 //
@@ -56,6 +60,9 @@ public:
     // Nothing is live and nothing will start by itself: the gather waits for the user
     // (parts in error, a refused confirmation, Abort, the attempts limit, a limit of 0).
     std::function<void()> onRest;
+    // A line for the log: what the recovery parts did ("part 3 rebuilt from recovery
+    // parts 1 and 2").
+    std::function<void(const QString&)> onNote;
 
     // ---- loading a manifest ----
     // Open/Download after the dialog: reads the file into the manifest lines, then
@@ -91,6 +98,10 @@ public:
     bool stopFlag() const { return m_stopFlag; }
     void setStopFlag(bool stop) { m_stopFlag = stop; }
     int liveCount() const { return static_cast<int>(m_live.size()); }
+    // Downloads live, or part files being checked or rebuilt: something will still report.
+    bool busy() const { return !idle(); }
+    // The rows of data parts: the first ones; recovery rows of a version-2 manifest follow.
+    int dataRows() const;
     // The stall timer: 1000 ms, off until the first pass.
     QTimer* stallTimer() const { return m_stallTimer.get(); }
 
@@ -115,7 +126,19 @@ private:
     void docData(PartDownload* download);
     void requestDone(PartDownload* download, quint16 error);
     void showProgress(PartDownload* download);
-    void verify(int row, const PartFile& file, const GatherSettings& settings);
+    // The verdict on a finished download's part file: size, CRC-32 and, for a version-2
+    // part, SHA-256 (from the digest, from `behind`, the hasher that read the file behind
+    // its writes, or else by reading the file back). `cause`: what ended the download
+    // when its bytes cannot tell ("Error:" + cause). True when the verdict waits for the
+    // SHA-256: the row shows "Checking..." and gets it later, with rowFinished() and the
+    // next pass; false when the row has it now and the caller goes on.
+    bool verify(int row, const PartDigest& digest, const GatherSettings& settings,
+                std::unique_ptr<FileHasher> behind = {}, const QString& cause = {});
+    // The row got its verdict.
+    void rowFinished(int row);
+    // After a verdict that came later: the next pass, or the rest once nothing reports.
+    void carryOn();
+    bool idle() const;
     void markTooSlow(int row, qint64 tooSlowRate);
 
     TextTable& m_table;
@@ -151,4 +174,7 @@ private:
     // the file system refuses): the gather stops, since fetching again cannot help, and
     // a refused write is shown once. Resume and a new manifest try again.
     bool m_localFailure = false;
+    // The SHA-256 checks and the recovery parts of a version-2 manifest; null for version 1.
+    friend class CodedGather;
+    std::unique_ptr<CodedGather> m_coded;
 };

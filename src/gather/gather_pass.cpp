@@ -2,6 +2,7 @@
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "crc/crc32.h"
+#include "gather/coded_gather.h"
 #include "gather/download_table.h"
 #include "gather/gather_engine.h"
 #include "gather/gather_paths.h"
@@ -22,23 +23,33 @@ void GatherEngine::Download() {
     showGauge();
     if (!makeDirectories(s))
         return;
+    // Recovery parts for lost data parts: rows to add, parts to rebuild, or too many lost.
+    if (m_coded && !m_coded->plan()) {
+        if (idle())
+            rest();
+        return;
+    }
     QString failure;
     // The rows a pass may start, in row order; the others are left alone (starting,
     // transferring, done, "404 Error", "Too many attempts Error.").
     int row = -1;
     while (m_live.size() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
+        if (m_coded && m_coded->holdsBack(row))
+            continue;
         const QString path = partPath(s, row);
         if (s.checkOnDisk && acceptFromDisk(row, path))
             continue;
         startDownload(row, path, failure);
     }
+    if (m_coded)
+        m_coded->startHeldBack(s, failure);
     if (!failure.isEmpty())
         m_prompt.error(failure);
     // Switched on, not restarted: passes come at every finished download, and a timer
     // restarted each time would never tick while short parts keep finishing.
     if (!m_stallTimer->isActive())
         m_stallTimer->start();
-    if (m_live.isEmpty() && s.autoMerge)
+    if (idle() && s.autoMerge)
         decideRebuild(pass);
 }
 
@@ -52,12 +63,15 @@ bool GatherEngine::makeDirectories(const GatherSettings& s) {
     m_localFailure = true;
     m_stopFlag = true;
     m_prompt.error(error);
-    if (m_live.isEmpty())
+    if (idle())
         rest();
     return false;
 }
 
 bool GatherEngine::acceptFromDisk(int row, const QString& path) {
+    // A version-2 part is hashed beside the event loop; the row waits for its verdict.
+    if (m_coded)
+        return m_coded->checkOnDisk(row);
     // Not through a link planted in the parts folder: whatever it points to would be
     // taken for the part and copied into the file.
     QString notAFile;
@@ -78,8 +92,8 @@ bool GatherEngine::acceptFromDisk(int row, const QString& path) {
     const qint64 partSize = m_table.cell(row, DownloadColumn::PartSize).toLongLong(&isNumber);
     if (isNumber && partSize == info.st_size)
         m_table.setCell(row, DownloadColumn::SizeOk, "G");
-    if (satisfied && onPartFinished)
-        onPartFinished(row);
+    if (satisfied)
+        rowFinished(row);
     return satisfied;
 }
 
@@ -94,7 +108,8 @@ void GatherEngine::startDownload(int row, const QString& path, QString& failure)
     const qint64 partSize = m_table.cell(row, DownloadColumn::PartSize).toLongLong(&isNumber);
     // A part file that cannot be made must not hold a download slot for good: the row
     // gets an error status and waits for a later pass like any failed download.
-    if (!download->file.create(m_partsFolder, LocalPartName(path), isNumber && partSize >= 0 ? partSize : -1))
+    if (!download->file.create(m_partsFolder, LocalPartName(path), isNumber && partSize >= 0 ? partSize : -1,
+                               m_coded != nullptr))
         return markStartFailure(row, "Error:File", download->file.errorString(), failure);
 
     const QString url = m_table.cell(row, DownloadColumn::Filename);
@@ -128,18 +143,20 @@ void GatherEngine::markStartFailure(int row, const QString& status, const QStrin
     if (m_shownFailures.value(row) != message && failure.isEmpty())
         failure = message;
     m_shownFailures.insert(row, message);
-    if (onPartFinished)
-        onPartFinished(row);
+    rowFinished(row);
 }
 
 void GatherEngine::decideRebuild(quint64 pass) {
     // Lets what is already queued run once (a repaint, a click) before deciding.
     QCoreApplication::processEvents();
     // Meanwhile another pass may have started downloads or decided for itself.
-    if (pass != m_passes || !m_live.isEmpty())
+    if (pass != m_passes || !idle())
         return;
-    const bool allDone = m_index.doneRows() == m_table.rows();
-    const bool allGood = m_index.goodRows() == m_table.rows();
+    qint64 done = m_index.doneRows(), good = m_index.goodRows(), rows = m_table.rows();
+    if (m_coded)
+        m_coded->countDataRows(done, good, rows);
+    const bool allDone = done == rows;
+    const bool allGood = good == rows;
     if (allDone &&
         (allGood ||
          m_prompt.confirm("There is an error in one of the parts.  Shall we still try to build the final file?")))

@@ -16,10 +16,9 @@ void appendParts(const QList<ManifestV2Part>& parts, bool recovery, QList<Manife
 
 QString ReadManifestEntries(const QStringList& lines, ManifestEntries& entries) {
     ManifestEntries read;
-    if (lines.value(ManifestLine::Signature) == QLatin1String(ManifestSignature) &&
-        lines.value(ManifestLine::Version) == QLatin1String(ManifestVersion2)) {
+    if (IsManifestV2(lines)) {
         ManifestV2 manifest;
-        const QString refusal = ParseManifestV2(lines, manifest);
+        const QString refusal = ManifestV2Refusal(lines, manifest);
         if (!refusal.isEmpty())
             return refusal;
         read.version = 2;

@@ -23,6 +23,6 @@ struct ManifestEntries {
 
 // Reads manifest lines (empty lines already dropped). Returns the refusal, the message to
 // show, or an empty text and the parts in `entries` (left as they were on a refusal).
-// Version 1 is refused as a gather refuses it (ManifestRefusal, local part names
-// included); version 2 by its strict reader (ParseManifestV2).
+// Either version is refused as a gather refuses it (ManifestRefusal, local part names
+// included; for version 2 its strict reader first).
 QString ReadManifestEntries(const QStringList& lines, ManifestEntries& entries);

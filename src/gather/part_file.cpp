@@ -3,15 +3,21 @@
 #include "common/safe_folder.h"
 #include "common/system_error.h"
 #include "crc/crc32.h"
+#include "gather/file_hasher.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+PartFile::PartFile(const QString& path) : m_path(path) {}
+
 PartFile::~PartFile() { PartFile::close(); }
 
-bool PartFile::create(const SafeFolder& folder, const QString& name, qint64 limit) {
+
+bool PartFile::create(const SafeFolder& folder, const QString& name, qint64 limit, bool sha256) {
     close();
+    m_hasher.reset();
     m_register = 0xFFFFFFFFu;
     m_written = 0;
     m_closedSize = -1;
@@ -19,10 +25,20 @@ bool PartFile::create(const SafeFolder& folder, const QString& name, qint64 limi
     m_overLimit = false;
     m_limit = limit;
     QString error;
-    m_fd = folder.createFile(name, error);
+    m_fd = folder.createFile(name, error, sha256);
     if (!m_fd.valid()) {
         setErrorString(error);
         return false;
+    }
+    if (sha256) {
+        // A descriptor of its own on the same open file: it reads at its own offsets.
+        UniqueFd reader(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (!reader.valid()) {
+            setErrorString(SystemReason(errno));
+            m_fd.close();
+            return false;
+        }
+        m_hasher = std::make_unique<FileHasher>(std::move(reader), false);
     }
     return open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
@@ -58,8 +74,12 @@ qint64 PartFile::writeData(const char* data, qint64 len) {
         m_written += n;
         done += n;
     }
+    if (m_hasher)
+        m_hasher->advance(m_written);
     return len;
 }
+
+std::unique_ptr<FileHasher> PartFile::takeHasher() { return std::move(m_hasher); }
 
 QString PartFileFailure(const PartFile& file) {
     if (file.overLimit())

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "common/unique_fd.h"
+#include "gather/part_digest.h"
 
 #include <QIODevice>
 #include <QString>
 #include <cstdint>
+#include <memory>
+
+class FileHasher;
 
 class SafeFolder;
 
@@ -17,16 +21,21 @@ class SafeFolder;
 // It never takes more than the part's size from the manifest: a server that sends more
 // cannot fill the disk through a small part. The write that would pass the limit is
 // refused whole, and the HTTP client ends the download on a refused write.
+//
+// Asked for a SHA-256 as well (a part of a version-2 manifest), it has a FileHasher read
+// the file right behind its writes on a thread of its own: writing costs nothing more,
+// and the digest is ready soon after the last byte.
 class PartFile : public QIODevice {
 public:
     // `path` names the file in messages.
-    explicit PartFile(const QString& path) : m_path(path) {}
+    explicit PartFile(const QString& path);
     ~PartFile() override;
 
     // Creates the file under `name` in the parts folder, never through a link planted
     // there (an earlier part file is replaced). `limit`: the most bytes it may take, -1
-    // for no limit. False with errorString() on failure.
-    bool create(const SafeFolder& folder, const QString& name, qint64 limit);
+    // for no limit. `sha256`: hash the bytes as they land (takeHasher()). False with
+    // errorString() on failure.
+    bool create(const SafeFolder& folder, const QString& name, qint64 limit, bool sha256 = false);
     // Notes the file's size on disk, then closes it.
     void close() override;
     bool isSequential() const override { return true; }
@@ -42,6 +51,12 @@ public:
     int writeError() const { return m_writeError; }
     bool overLimit() const { return m_overLimit; }
     qint64 limit() const { return m_limit; }
+    // What the verdict takes of the file once it is closed: its size, and the CRC-32 of
+    // the bytes written (the file's own when the two sizes agree).
+    PartDigest digest() const { return {m_closedSize, m_written, crc(), std::nullopt}; }
+    // The hasher that has read the file behind the writes, when create() asked for one:
+    // its finish() reads what is left and gives the SHA-256. Null otherwise, or once taken.
+    std::unique_ptr<FileHasher> takeHasher();
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -56,6 +71,7 @@ private:
     qint64 m_closedSize = -1;
     int m_writeError = 0;
     bool m_overLimit = false;
+    std::unique_ptr<FileHasher> m_hasher;
 };
 
 // The text of a part download ended by its file: "server sent more than the part's N

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
@@ -58,9 +59,9 @@ qint64 TotalSize(const SafeFolder& parts, const QStringList& names) {
 // reads through a descriptor of its own on the same open file, at its own offsets.
 class OutputCrcPass {
 public:
-    OutputCrcPass(int output, const QString& path)
+    OutputCrcPass(int output, const QString& path, bool sha256)
         : m_output(path), m_in(::fcntl(output, F_DUPFD_CLOEXEC, 0)), m_error(m_in.valid() ? 0 : errno),
-          m_thread([this] { run(); }) {}
+          m_sha(sha256 ? std::make_unique<Sha256>() : nullptr), m_thread([this] { run(); }) {}
     ~OutputCrcPass() {
         stop();
         finish();
@@ -81,6 +82,13 @@ public:
         m_stop = true;
         end();
     }
+    // The copy is over: true once the rest of the output is read, false after `ms`
+    // without that.
+    bool waitDone(int ms) {
+        end();
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done; });
+    }
     // The copy is over: reads the rest of the output to its end, then returns.
     void finish() {
         end();
@@ -90,6 +98,7 @@ public:
     // Valid after finish().
     bool ok() const { return m_error == 0; }
     uint32_t crc() const { return ~m_register; }
+    Sha256Digest sha256() { return m_sha ? m_sha->finish() : Sha256Digest{}; }
     QString failure() const { return ok() ? QString() : SystemError("Cannot read ", m_output, m_error); }
 
 private:
@@ -102,6 +111,15 @@ private:
     }
 
     void run() {
+        readOutput();
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+
+    void readOutput() {
         if (!m_in.valid())
             return;
         std::unique_ptr<char[]> buffer(new char[BufferBytes]);
@@ -136,6 +154,8 @@ private:
                     break;
                 }
                 m_register = Crc32Update(m_register, buffer.get(), static_cast<std::size_t>(n));
+                if (m_sha)
+                    m_sha->update(buffer.get(), static_cast<std::size_t>(n));
                 position += n;
             }
         }
@@ -147,9 +167,11 @@ private:
     std::condition_variable m_changed;
     qint64 m_written = 0;
     bool m_copied = false;
+    bool m_done = false;
     std::atomic<bool> m_stop{false};
     uint32_t m_register = 0xFFFFFFFFu;
     int m_error;
+    std::unique_ptr<Sha256> m_sha;
     std::thread m_thread;  // last: starts once everything it uses exists
 };
 
@@ -194,10 +216,10 @@ int AppendPart(int in, int out, char* buffer, bool& kernelCopy, const std::funct
 }  // namespace
 
 JoinResult JoinParts(const SafeFolder& parts, const QStringList& names, UniqueFd output, const QString& outputPath,
-                     const JoinProgress& progress) {
+                     const JoinProgress& progress, bool sha256) {
     JoinResult result;
     const qint64 total = TotalSize(parts, names);
-    OutputCrcPass crcPass(output.get(), outputPath);
+    OutputCrcPass crcPass(output.get(), outputPath, sha256);
     std::unique_ptr<char[]> buffer(new char[BufferBytes]);
     bool kernelCopy = true;
     const auto advanced = [&](qint64 n) {
@@ -224,12 +246,17 @@ JoinResult JoinParts(const SafeFolder& parts, const QStringList& names, UniqueFd
     }
     if (output.close() != 0)
         return abandon(SystemError("Cannot write ", outputPath, errno));
+    // A SHA-256 runs slower than the copy: the read behind it may have some way to go,
+    // and the caller's event loop turns meanwhile.
+    while (sha256 && progress && !crcPass.waitDone(5))
+        progress(result.bytes, total);
     crcPass.finish();
     if (!crcPass.ok()) {
         result.error = crcPass.failure();
         return result;
     }
     result.crc = crcPass.crc();
+    result.sha256 = crcPass.sha256();
     result.ok = true;
     return result;
 }

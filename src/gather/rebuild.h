@@ -18,7 +18,9 @@ enum class RebuildOutcome {
 
 // Rebuild (`btnReBuildClick`): joins the part files of the download table's rows, in
 // row order, into work directory + file-name line, and compares the whole file's CRC
-// with the file-CRC line as text. Every row contributes whatever lies on disk for it;
+// with the file-CRC line as text. For a version-2 manifest the rows are its data parts
+// (the first k; recovery rows after them are left out), and the file's SHA-256 must
+// match as well ("SHA-256 Error on ..." when only that differs). Every row contributes whatever lies on disk for it;
 // its verdict cells are not consulted. `setGauge` receives the completion percentage
 // first; `progress` follows the join. A part file that is missing or unreadable stops
 // the rebuild with a message naming it, and no file is left under the output's name (an
