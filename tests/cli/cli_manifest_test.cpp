@@ -183,7 +183,7 @@ TEST_F(CliManifest, ShowAndRebuildRefuseHostileManifestsOnStderr) {
         {QByteArray(good).replace("x.bin", "/tmp/abs"), "\"/tmp/abs\""},
         {QByteArray(good).replace("http://w/p.bin", "http://w/"), "\"http://w/\""},
         {QByteArray(good).replace("p.bin", QByteArray("p\0.bin", 6)), "p\\0.bin"},
-        {QByteArray(good).replace("1\r\nx.bin", "2\r\nx.bin"), "Cannot handle this version of Parcelwick file."},
+        {QByteArray(good).replace("1\r\nx.bin", "3\r\nx.bin"), "Cannot handle this version of Parcelwick file."},
         {QByteArray("<html>\r\n"), "Not a Parcelwick file!"},
     };
     for (const auto& c : cases) {

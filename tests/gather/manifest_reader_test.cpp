@@ -129,6 +129,15 @@ QStringList WithUrl(const QString& url) {
             "22222222"};
 }
 
+// A version-2 manifest of 10 bytes in three data parts and two recovery parts.
+QStringList V2With(const QString& name, const QString& recovery1, const QString& recovery2) {
+    QStringList lines = {ManifestSignature, "2", name, "0000ABCD", "3", "2", "10", QString(64, '0')};
+    const QStringList urls = {"http://w/n1.bin", "http://w/n2.bin", "http://w/n3.bin", recovery1, recovery2};
+    for (int i = 0; i < urls.size(); ++i)
+        lines << urls[i] << (i == 2 ? "2" : "4") << "11111111" << QString(64, 'a');
+    return lines;
+}
+
 // A header declaring `declared` parts, then `parts` entries of fitting names.
 QStringList ManyParts(int parts, const QString& declared) {
     QStringList lines = {ManifestSignature, "1", "movie.avi", "0000ABCD", declared};
@@ -142,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"signature case", {QString(ManifestSignature).toUpper(), "1", "a"}, "Not a Parcelwick file!", true},
         RefusalCase{"no lines", {}, "Not a Parcelwick file!", true},
-        RefusalCase{"version 2",
-                    {ManifestSignature, "2", "a"},
+        RefusalCase{"version 3",
+                    {ManifestSignature, "3", "a"},
                     "Cannot handle this version of Parcelwick file.  Please upgrade at www.parcelwick.example.",
                     true},
         RefusalCase{"version padded", {ManifestSignature, "1 ", "a"}, "Cannot handle this version", false},
@@ -161,7 +170,14 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"url with nul", WithUrl(QString("http://w/p") + QChar(0) + ".bin"), "p\\0.bin", false},
         RefusalCase{"url ends in colon", WithUrl("http:"), "\"http:\"", false},
         RefusalCase{"two urls with one local name", WithUrl("http://v/elsewhere/ok.bin"),
-                    "parts 1 and 2 of this Parcelwick file have the same local file name \"ok.bin\"", false}),
+                    "parts 1 and 2 of this Parcelwick file have the same local file name \"ok.bin\"", false},
+        RefusalCase{"version 2 file name", V2With("../x", "http://w/r1.bin", "http://w/r2.bin"), "\"../x\"", false},
+        RefusalCase{"version 2 recovery url ends in slash", V2With("n.txt", "http://w/r1.bin", "http://w/dir/"),
+                    "recovery part 2 of this Parcelwick file has the URL \"http://w/dir/\"", false},
+        RefusalCase{"version 2 recovery named as a data part", V2With("n.txt", "http://w/r1.bin", "http://v/n3.bin"),
+                    "part 3 and recovery part 2 of this Parcelwick file have the same local file name \"n3.bin\"", false},
+        RefusalCase{"version 2 breaking its own rules", V2With("n.txt", "http://w/r1.bin", "http://w/r2.bin").mid(0, 9),
+                    "Refused: this Parcelwick file ends before line 10, the size of data part 1.", true}),
     [](const auto& param) {
         QString n = param.param.name;
         return n.replace(' ', '_').toStdString();
@@ -174,6 +190,7 @@ TEST(ManifestRefusal, AcceptsPlainNamesWhateverTheyLookLike) {
     EXPECT_EQ(ManifestRefusal(WithUrl("C:\\parts\\p2.bin")), QString());
     EXPECT_EQ(ManifestRefusal({ManifestSignature, "1", "only-header.bin", "00000000", "0"}), QString());
     EXPECT_EQ(ManifestRefusal(ManyParts(MaxManifestParts, "100000")), QString()) << "the largest manifest taken";
+    EXPECT_EQ(ManifestRefusal(V2With("n.txt", "http://w/r1.bin", "http://w/r2.bin")), QString());
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "manifest_maker.h"
 
+#include "coding/reed_solomon.h"
 #include "common/manifest_format.h"
+#include "common/manifest_v2.h"
 #include "crc/crc32.h"
+
+#include <vector>
 
 QString CrcTextOf(const QByteArray& bytes) {
     return QString::fromStdString(Crc32Text(~Crc32Update(0xFFFFFFFFu, bytes.constData(), bytes.size())));
@@ -17,3 +21,37 @@ QStringList ManifestLinesFor(const QString& fileName, const QList<QByteArray>& p
 }
 
 QByteArray ManifestFileText(const QStringList& lines) { return (lines.join("\r\n") + "\r\n").toUtf8(); }
+
+CodedFile CodedManifestFor(const QString& fileName, const QByteArray& file, int k, int m, const QStringList& urls) {
+    const CodingLayout layout = *MakeCodingLayout(file.size(), k, m);
+    const auto size = static_cast<std::size_t>(layout.partSize);
+    std::vector<QByteArray> padded(k + m, QByteArray(qsizetype(size), '\0'));
+    std::vector<const unsigned char*> data;
+    std::vector<unsigned char*> recovery;
+    CodedFile coded;
+    for (int j = 0; j < k; ++j) {
+        coded.parts << file.mid(layout.dataPartOffset(j), layout.dataPartSize(j));
+        padded[j].replace(0, coded.parts[j].size(), coded.parts[j]);
+        data.push_back(reinterpret_cast<const unsigned char*>(padded[j].constData()));
+    }
+    for (int r = 0; r < m; ++r)
+        recovery.push_back(reinterpret_cast<unsigned char*>(padded[k + r].data()));
+    RecoveryEncoder(k, m).encode(size, data.data(), recovery.data());
+    ManifestV2 manifest;
+    manifest.fileName = fileName;
+    manifest.fileCrc = ~Crc32Update(0xFFFFFFFFu, file.constData(), file.size());
+    manifest.fileSha256 = Sha256::of(file.constData(), file.size());
+    manifest.layout = layout;
+    manifest.comment = "tester";
+    for (int i = 0; i < k + m; ++i) {
+        if (i >= k)
+            coded.parts << padded[i];
+        const QByteArray& part = coded.parts[i];
+        (i < k ? manifest.data : manifest.recovery)
+            .append({urls.value(i), part.size(), ~Crc32Update(0xFFFFFFFFu, part.constData(), part.size()),
+                     Sha256::of(part.constData(), part.size())});
+    }
+    coded.lines = ManifestV2Lines(manifest);
+    coded.lines.removeAll(QString());
+    return coded;
+}

@@ -15,3 +15,11 @@ QStringList ManifestLinesFor(const QString& fileName, const QList<QByteArray>& p
 
 // Lines as a manifest file holds them: CR LF after each.
 QByteArray ManifestFileText(const QStringList& lines);
+
+// A file in k data parts and m recovery parts, coded as a split codes them, and the lines
+// of its version-2 manifest; part i (data parts first) is fetched from urls[i].
+struct CodedFile {
+    QList<QByteArray> parts;
+    QStringList lines;
+};
+CodedFile CodedManifestFor(const QString& fileName, const QByteArray& file, int k, int m, const QStringList& urls);
