@@ -1,6 +1,7 @@
 // One part gathered from a server that misbehaves in one way per row: how the row
 // ends, what it showed on the way, how often the part was fetched, and what the user
-// was told.
+// was told. In the rows of a version-2 manifest the part is the first of three data
+// parts with two recovery parts: which recovery parts are fetched, and what the log says.
 #include "gather_harness.h"
 #include "support/manifest_maker.h"
 #include "support/part_server.h"
@@ -14,6 +15,13 @@ namespace {
 const QByteArray Part = SeededBytes(3000, 1);
 const QByteArray Wrong = SeededBytes(3000, 2);
 const QByteArray NotFoundPage = "<html><body>404 Not Found</body></html>";
+const QByteArray Forged = SameCrcOtherBytes(Part);
+// 8999 bytes in data parts of 3000 bytes: the first is Part.
+const QStringList CodedPaths = {"/p/big.iso.001", "/p/big.iso.002", "/p/big.iso.003", "/p/big.iso.r1", "/p/big.iso.r2"};
+const QByteArray CodedFile = Part + SeededBytes(5999, 3);
+const QList<QByteArray> CodedParts = CodedManifestFor("big.iso", CodedFile, 3, 2, CodedPaths).parts;
+const QString Fetched1 = "recovery part 1 is fetched for a data part that is failing or lost";
+const QString Rebuilt1 = "part 1 rebuilt from recovery part 1";
 
 enum class End { Extracted, CrcError, Rest };
 
@@ -27,6 +35,10 @@ struct FaultCase {
     bool checkOnDisk = true;
     bool fastTicks = false;  // the 5-tick time-out in ticks of 50 ms
     QList<bool> confirms;
+    bool coded = false;           // version 2, the part the first of 3 data parts, 2 recovery parts
+    QList<PartReply> second;      // data part 2's replies, when not whole
+    QList<PartReply> recovery1;   // recovery part 1's replies, when not whole
+    int simultaneous = 2;
     // outcome
     const char* status = "Done.";
     const char* crcOk = "G";
@@ -37,6 +49,9 @@ struct FaultCase {
     bool stopFlag = false;
     const char* size = "3000";
     int mostIdle = -1;  // checked when not -1
+    QStringList recoveryRows;  // the Status each recovery row ends with: rows appear only when used
+    QList<int> recoveryRequests = {0, 0};
+    QStringList notes;  // the log
 };
 
 // Designated fields in declaration order; a row names only what differs from a part
@@ -78,6 +93,31 @@ QList<FaultCase> Cases() {
          .retryOnCrcError = false, .confirms = {true}, .crcOk = "R", .end = End::CrcError},
         {.name = "an empty part is complete as it is", .replies = {R::ok(QByteArray())}, .part = QByteArray(),
          .checkOnDisk = false, .size = "0"},
+        {.name = "version 2 with every data part good fetches no recovery part", .replies = {R::ok(Part)}, .coded = true},
+        {.name = "version 2 a data part lost to a 404 is rebuilt from one recovery part, never two",
+         .replies = {R::status(404, NotFoundPage)}, .retryOnCrcError = false, .coded = true,
+         .status = "Rebuilt from recovery part 1", .shown = {"404 Error", "Rebuilding...", "Rebuilt from recovery part 1"},
+         .size = "39", .recoveryRows = {"Done."}, .recoveryRequests = {1, 0}, .notes = {Fetched1, Rebuilt1}},
+        {.name = "version 2 three failures in a row start a recovery part beside the part, and it comes first",
+         .replies = {R::status(404, NotFoundPage), R::status(404, NotFoundPage), R::status(404, NotFoundPage), R::silent()},
+         .coded = true, .recovery1 = {R::ok(CodedParts[3]).delayed(300)}, .status = "Rebuilt from recovery part 1",
+         .attempts = 4, .shown = {"Error:CRC", "Error:CRC", "Error:CRC", "Starting...", "Rebuilding...", "Rebuilt from"},
+         .size = "39", .recoveryRows = {"Done."}, .recoveryRequests = {1, 0}, .notes = {Fetched1, Rebuilt1}},
+        {.name = "version 2 three failures in a row start a recovery part beside the part, and the part comes first",
+         .replies = {R::status(404, NotFoundPage), R::status(404, NotFoundPage), R::status(404, NotFoundPage), R::ok(Part)},
+         .coded = true, .recovery1 = {R::silent()}, .attempts = 4, .shown = {"Error:CRC", "Error:CRC", "Error:CRC", "Done."},
+         .recoveryRows = {"Not needed."}, .recoveryRequests = {1, 0}, .notes = {Fetched1}},
+        {.name = "version 2 a part forged to the same length and CRC-32 is caught by its SHA-256 and rebuilt",
+         .replies = {R::ok(Forged)}, .retryOnCrcError = false, .coded = true, .status = "Rebuilt from recovery part 1",
+         .shown = {"Checking...", "Done.", "Rebuilding...", "Rebuilt from"},
+         .recoveryRows = {"Done."}, .recoveryRequests = {1, 0}, .notes = {Fetched1, Rebuilt1}},
+        {.name = "version 2 more parts lost than recovery parts stops with the counts and keeps the good parts",
+         .replies = {R::status(404, NotFoundPage)}, .retryOnCrcError = false, .coded = true,
+         .second = {R::status(404, NotFoundPage)}, .recovery1 = {R::status(404, NotFoundPage)}, .simultaneous = 1,
+         .status = "404 Error", .crcOk = "R", .alerts = {"2 of 3 data parts and 1 of 2 recovery parts are lost: cannot rebuild"},
+         .end = End::Rest, .stopFlag = true, .size = "39", .recoveryRows = {"404 Error", "Idle"}, .recoveryRequests = {1, 0},
+         .notes = {Fetched1, "recovery part 2 is fetched for a data part that is failing or lost",
+                   "2 of 3 data parts and 1 of 2 recovery parts are lost: cannot rebuild"}},
     };
 }
 
@@ -96,8 +136,21 @@ class GatherFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     const FaultCase& c = GetParam();
-    PartServer server({{"/p/big.iso.001", c.replies}});
+    QMap<QString, QList<PartReply>> replies = {{"/p/big.iso.001", c.replies}};
+    if (c.coded) {
+        for (int i = 1; i < CodedPaths.size(); ++i)
+            replies.insert(CodedPaths[i], {PartReply::ok(CodedParts[i])});
+        if (!c.second.isEmpty())
+            replies.insert(CodedPaths[1], c.second);
+        if (!c.recovery1.isEmpty())
+            replies.insert(CodedPaths[3], c.recovery1);
+    }
+    PartServer server(replies);
+    QStringList urls;
+    for (const QString& path : CodedPaths)
+        urls << server.url(path);
     GatherHarness h;
+    h.settings.simultaneous = c.simultaneous;
     h.settings.retryOnCrcError = c.retryOnCrcError;
     h.settings.attemptsLimit = c.attemptsLimit;
     h.settings.checkOnDisk = c.checkOnDisk;
@@ -106,7 +159,9 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
         h.tickEvery(50);
     for (bool yes : c.confirms)
         h.prompt.answerConfirm(yes);
-    ASSERT_EQ(h.load(ManifestLinesFor("big.iso", {c.part}, {server.url("/p/big.iso.001")})), FillOutcome::StartFirstPass);
+    const QStringList lines = c.coded ? CodedManifestFor("big.iso", CodedFile, 3, 2, urls).lines
+                                      : ManifestLinesFor("big.iso", {c.part}, {urls[0]});
+    ASSERT_EQ(h.load(lines), FillOutcome::StartFirstPass);
     ASSERT_TRUE(h.waitEnd()) << "the gather neither rested nor rebuilt";
 
     EXPECT_EQ(h.cell(0, DownloadColumn::Status), c.status);
@@ -114,7 +169,8 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     EXPECT_EQ(h.cell(0, DownloadColumn::Attempts), QString::number(c.attempts));
     EXPECT_EQ(server.requests("/p/big.iso.001"), c.attempts) << "one request per attempt, none more";
     EXPECT_EQ(h.cell(0, DownloadColumn::Size), c.size);
-    EXPECT_EQ(h.cell(0, DownloadColumn::SizeOk), QString(c.size) == QString::number(c.part.size()) ? "G" : "R");
+    const bool rebuilt = QString(c.status).startsWith("Rebuilt from");
+    EXPECT_EQ(h.cell(0, DownloadColumn::SizeOk), rebuilt || QString(c.size) == QString::number(c.part.size()) ? "G" : "R");
     EXPECT_TRUE(ShowsInOrder(h.statuses.value(0), c.shown)) << h.statuses.value(0).join(" | ").toStdString();
     EXPECT_EQ(h.engine.liveCount(), 0);
     EXPECT_EQ(h.engine.stopFlag(), c.stopFlag);
@@ -127,7 +183,7 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     switch (c.end) {
     case End::Extracted:
         messages << "Extracted " + h.outputPath() + " successfully!";
-        EXPECT_EQ(h.readOutput(), c.part);
+        EXPECT_EQ(h.readOutput(), c.coded ? CodedFile : c.part);
         break;
     case End::CrcError:
         messages << "CRC Error on " + h.outputPath();
@@ -136,7 +192,17 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     case End::Rest:
         EXPECT_EQ(h.rests, 1);
         EXPECT_FALSE(QFile::exists(h.outputPath()));
+        if (c.coded)
+            EXPECT_EQ(ReadFileBytes(h.partPath(2)), CodedParts[2]) << "a good part is kept";
         break;
+    }
+    EXPECT_EQ(h.notes, c.notes);
+    if (c.coded) {
+        EXPECT_EQ(h.table.rows(), 3 + c.recoveryRows.size());
+        for (int i = 0; i < c.recoveryRows.size(); ++i)
+            EXPECT_EQ(h.cell(3 + i, DownloadColumn::Status), c.recoveryRows[i]) << "recovery row " << i + 1;
+        EXPECT_EQ(QList<int>({server.requests(CodedPaths[3]), server.requests(CodedPaths[4])}), c.recoveryRequests)
+            << "as many recovery parts as the missing data parts need, never more";
     }
     EXPECT_EQ(h.prompt.messages(), messages);
     EXPECT_EQ(h.rebuilt.size(), c.end == End::Rest ? 0 : 1);

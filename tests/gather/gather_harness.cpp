@@ -12,6 +12,7 @@ GatherHarness::GatherHarness() : engine(table, mempwq, prompt, [this] { return s
     engine.onPartStarted = [this](int) { mostLive = std::max(mostLive, engine.liveCount()); };
     engine.onRest = [this] { ++rests; };
     engine.onRebuilt = [this](RebuildOutcome outcome) { rebuilt << outcome; };
+    engine.onNote = [this](const QString& line) { notes << line; };
     QObject::connect(&table, &QAbstractItemModel::dataChanged, [this](const QModelIndex& index) {
         const QString text = table.cell(index.row(), index.column());
         if (index.column() == DownloadColumn::Status)

@@ -45,6 +45,7 @@ public:
     int mostLive = 0;
     int rests = 0;
     QList<RebuildOutcome> rebuilt;
+    QStringList notes;  // the log lines of the recovery parts
     int gauge = -1;
 
 private:

@@ -55,3 +55,37 @@ CodedFile CodedManifestFor(const QString& fileName, const QByteArray& file, int 
     coded.lines.removeAll(QString());
     return coded;
 }
+
+QByteArray SameCrcOtherBytes(const QByteArray& original) {
+    const auto crcOf = [](const QByteArray& b) { return ~Crc32Update(0xFFFFFFFFu, b.constData(), b.size()); };
+    QByteArray forged = original;
+    forged[0] = static_cast<char>(forged[0] ^ 0x5A);
+    const qsizetype at = forged.size() - 4;
+    forged.replace(at, 4, QByteArray(4, '\0'));
+    const uint32_t base = crcOf(forged);
+    // The CRC is affine in the bits: each of the last 32 bits flips a fixed pattern of
+    // the CRC; elimination finds the bits whose patterns add up to the difference.
+    uint32_t basis[32] = {}, picks[32] = {};
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+        QByteArray flipped = forged;
+        flipped[at + bit / 8] = static_cast<char>(flipped[at + bit / 8] ^ (1 << (bit % 8)));
+        uint32_t v = crcOf(flipped) ^ base, pick = 1u << bit;
+        for (int b = 31; b >= 0 && v; --b) {
+            if (!((v >> b) & 1))
+                continue;
+            if (!basis[b]) {
+                basis[b] = v, picks[b] = pick;
+                break;
+            }
+            v ^= basis[b], pick ^= picks[b];
+        }
+    }
+    uint32_t rest = crcOf(original) ^ base, chosen = 0;
+    for (int b = 31; b >= 0; --b)
+        if ((rest >> b) & 1)
+            rest ^= basis[b], chosen ^= picks[b];
+    for (uint32_t bit = 0; bit < 32; ++bit)
+        if ((chosen >> bit) & 1)
+            forged[at + bit / 8] = static_cast<char>(forged[at + bit / 8] ^ (1 << (bit % 8)));
+    return forged;
+}

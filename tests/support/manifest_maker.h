@@ -23,3 +23,7 @@ struct CodedFile {
     QStringList lines;
 };
 CodedFile CodedManifestFor(const QString& fileName, const QByteArray& file, int k, int m, const QStringList& urls);
+
+// Other bytes of the same length and the same CRC-32 (at least 5 bytes): the first byte
+// changed, the last four chosen to bring the CRC back, as a hostile host can.
+QByteArray SameCrcOtherBytes(const QByteArray& original);
