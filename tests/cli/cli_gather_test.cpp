@@ -58,10 +58,21 @@ TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray part = "the part as the manifest knows it";
+    // Of a file in 3 data parts and 2 recovery parts, data part 3 and recovery part 2 are
+    // served; the others are not found.
+    const QByteArray coded = SeededBytes(3000, 5);
+    const QStringList codedPaths = {"/c1.bin", "/c2.bin", "/c3.bin", "/cr1.bin", "/cr2.bin"};
+    const QList<QByteArray> codedParts = CodedManifestFor("c.dat", coded, 3, 2, codedPaths).parts;
     PartServer server({{"/w.bin", {PartReply::ok("something else entirely, same len")}},
-                       {"/m.pwq", {PartReply::status(404, "<html>gone</html>")}}});
+                       {"/m.pwq", {PartReply::status(404, "<html>gone</html>")}},
+                       {"/c3.bin", {PartReply::ok(codedParts[2])}},
+                       {"/cr2.bin", {PartReply::ok(codedParts[4])}}});
     const QString manifest = dir.filePath("w.pwq");
     WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("w.dat", {part}, {server.url("/w.bin")})));
+    QStringList codedUrls;
+    for (const QString& p : codedPaths)
+        codedUrls << server.url(p);
+    WriteFileBytes(dir.filePath("c.pwq"), ManifestFileText(CodedManifestFor("c.dat", coded, 3, 2, codedUrls).lines));
     WriteFileBytes(dir.filePath("not.pwq"), "<html>hello</html>\r\n");
     const QString output = dir.filePath("recv/w.dat.dir/w.dat");
     const QString question = "There is an error in one of the parts.  Shall we still try to build the final file?";
@@ -73,6 +84,9 @@ TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
         {"a manifest URL answered 404", {server.url("/m.pwq")}, 1, "",
          {"Cannot fetch " + server.url("/m.pwq") + ": Not Found"}},
         {"not a manifest", {dir.filePath("not.pwq")}, 1, "", {"Not a Parcelwick file!"}},
+        {"more parts lost than recovery parts", {dir.filePath("c.pwq"), "--no-crc-retry"}, 1,
+         "2 of 3 data parts and 1 of 2 recovery parts are lost: cannot rebuild\n",
+         {"The gather stopped: 1 of 3 parts done", "part 1/3: 404 Error"}},
         {"too many at once", {manifest, "--simultaneous", "3"}, 2, "", {"--simultaneous takes a number from 0 to 2"}},
         {"a time-out below the least", {manifest, "--timeout", "4"}, 2, "", {"--timeout takes a number from 5 to 1000"}},
     };

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include "support/cli_runner.h"
+#include "support/test_bytes.h"
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -170,6 +171,52 @@ TEST_F(CliManifest, PwqWithRecoveryPartsWritesVersionTwo) {
         }
         EXPECT_EQ(manifest.fileSha256, Sha256::of("Parcelwick", 10));
     }
+}
+
+// show and rebuild of a version-2 manifest on the parts lying on disk: which are good,
+// whether they suffice, and the data parts missing rebuilt offline from any k.
+TEST_F(CliManifest, ShowAndRebuildOfVersionTwoFromAnyKPartsOnDisk) {
+    const QByteArray content = SeededBytes(100003, 17);
+    ASSERT_EQ(run({"pwq", WriteFile(path("note.txt"), content), "--site", "http://a.example/", "--parts", "3",
+                   "--recovery", "2", "--save-path", path("send"), "-o", path("n.pwq")})
+                  .status,
+              0);
+    const QString parts = path("recv/note.txt.dir/parts/");
+    ASSERT_TRUE(QDir().mkpath(parts));
+    for (const QString& name : {"note2.bin", "noter1.bin", "noter2.bin"})
+        ASSERT_TRUE(QFile::copy(path("send/note.txt.uldir/") + name, parts + name));
+    WriteFile(parts + "note3.bin", "wrong bytes");
+
+    CliRun r = run({"show", path("n.pwq"), "--save-path", path("recv")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    QStringList shown = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shown.size(), 3 + 5 + 1);
+    EXPECT_EQ(shown[2], QString::fromStdString(Sha256Text(Sha256::of(content.constData(), content.size()))));
+    const QStringList ends = {"data 1\tmissing", "data 2\tgood", "data 3\twrong", "recovery 1\tgood", "recovery 2\tgood"};
+    for (int i = 0; i < ends.size(); ++i)
+        EXPECT_TRUE(shown[3 + i].endsWith(ends[i])) << shown[3 + i].toStdString();
+    EXPECT_TRUE(shown[3 + 3].startsWith("http://a.example/noter1.bin\t")) << "recovery parts after the data parts";
+    EXPECT_EQ(shown[8], "1 of 3 data parts and 2 of 2 recovery parts are good on disk: enough to rebuild the file, "
+                        "which needs any 3 of the 5 parts");
+
+    r = run({"rebuild", path("n.pwq"), "--save-path", path("recv")});
+    const QString output = path("recv/note.txt.dir/note.txt");
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Extracted " + output + " successfully!\n");
+    EXPECT_TRUE(r.err.contains("part 1 rebuilt from recovery parts 1 and 2\npart 3 rebuilt from recovery parts 1 and 2"))
+        << r.err.toStdString();
+    EXPECT_TRUE(ReadAll(output) == content);
+
+    for (const QString& name : {"note1.bin", "note2.bin", "noter1.bin"})
+        ASSERT_TRUE(QFile::remove(parts + name));
+    r = run({"show", path("n.pwq"), "--save-path", path("recv")});
+    EXPECT_TRUE(r.out.endsWith("1 of 3 data parts and 1 of 2 recovery parts are good on disk: too few to rebuild the "
+                               "file, which needs any 3 of the 5 parts\n"))
+        << r.out.toStdString();
+    r = run({"rebuild", path("n.pwq"), "--save-path", path("recv")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "2 of 3 data parts and 1 of 2 recovery parts are lost: cannot rebuild\n");
+    EXPECT_TRUE(ReadAll(parts + "note3.bin").size() > 0 && QFileInfo::exists(parts + "noter2.bin")) << "good parts kept";
 }
 
 TEST_F(CliManifest, ShowAndRebuildRefuseHostileManifestsOnStderr) {
