@@ -133,8 +133,11 @@ CodedGather::Tally CodedGather::tally() const {
         } else {
             t.goodRecovery += good;
             t.lostRecovery += lost;
-            t.activeRecovery += !good && !lost;
-            if (!good && !lost && !busy)
+            // A recovery part failing as a data part fails is not counted on: the next
+            // one is fetched beside it, as for a data part.
+            const bool counted = !good && !lost && m_failedInARow[row] < FailuresBeforeRecovery;
+            t.activeRecovery += counted;
+            if (counted && !busy)
                 t.notStarted.push_back(row);
         }
     }
@@ -212,12 +215,12 @@ void CodedGather::reportLoss(const Tally& t) {
 }
 
 bool CodedGather::holdsBack(int row) const {
-    return recovers() && row < m_k && m_failedInARow[row] >= FailuresBeforeRecovery;
+    return recovers() && row < static_cast<int>(m_failedInARow.size()) && m_failedInARow[row] >= FailuresBeforeRecovery;
 }
 
 void CodedGather::startHeldBack(const GatherSettings& settings, QString& failure) {
     const TextTable& table = m_engine.m_table;
-    for (int row = 0; row < m_k && m_engine.m_live.size() < settings.simultaneous; ++row) {
+    for (int row = 0; row < table.rows() && m_engine.m_live.size() < settings.simultaneous; ++row) {
         if (!holdsBack(row) || !IsPassCandidate(table.cell(row, DownloadColumn::Status)) || rowBusy(row))
             continue;
         const QString path = m_engine.partPath(settings, row);

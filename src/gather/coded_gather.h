@@ -27,7 +27,8 @@ struct ReconstructionResult;
 // has failed three attempts in a row (a dead host's hundred attempts would take most of an
 // hour), and as lost once it ends for good ("404 Error", "Too many attempts Error.", a
 // part still wrong that is not fetched again). For each data part failing or lost, one
-// recovery part gets a row of its own at the end of the table, fetched like any part;
+// recovery part gets a row of its own at the end of the table, fetched like any part (a
+// recovery part failing in its turn is not counted on, so the next one comes beside it);
 // never more than that, and a recovery part no longer needed before it started stands by
 // ("Not needed."). A failing data part is still fetched again, but only with a slot that
 // nothing else wants: whichever comes first wins. Once k parts are good and every data
@@ -53,7 +54,7 @@ public:
     // Before the walk: recovery rows added or stood by, lost parts rebuilt. False when more
     // parts are lost than recovery parts can replace: the gather has stopped.
     bool plan();
-    // The row waits for the second round of the walk (a data part failing while recovery
+    // The row waits for the second round of the walk (a part failing while recovery
     // parts stand in for it).
     bool holdsBack(int row) const;
     // The second round: held-back rows, in row order, in the slots left.
