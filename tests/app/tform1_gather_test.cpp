@@ -236,6 +236,33 @@ TEST_F(GatherWindowTest, AbortResumeAndReStartFromTheWindow) {
     EXPECT_EQ(rebuilt.readAll(), m_parts.join());
 }
 
+// A version-2 manifest through Open/Download: the part not found is rebuilt from a
+// recovery part, its row and the log pane say so, and the gather ends as any other.
+TEST_F(GatherWindowTest, AVersionTwoManifestWithAPartMissingEndsExtracted) {
+    const QByteArray file = m_parts.join();
+    const QStringList paths = {"/c1.bin", "/c2.bin", "/c3.bin", "/cr1.bin", "/cr2.bin"};
+    const QList<QByteArray> parts = CodedManifestFor("big.iso", file, 3, 2, paths).parts;
+    PartServer server({{"/c1.bin", {PartReply::ok(parts[0])}}, {"/c3.bin", {PartReply::ok(parts[2])}},
+                       {"/cr1.bin", {PartReply::ok(parts[3])}}, {"/cr2.bin", {PartReply::ok(parts[4])}}});
+    QStringList urls;
+    for (const QString& path : paths)
+        urls << server.url(path);
+    open();
+    form().dedir->setText(m_savePath);
+    m_prompt.answerOpenFile(writeManifest("coded.pwq", CodedManifestFor("big.iso", file, 3, 2, urls).lines));
+    form().btnLoadpwq->click();
+    ASSERT_TRUE(waitUntil([&] { return !m_prompt.messages().isEmpty(); }));
+
+    const QString output = GatherPaths(m_savePath, "big.iso").outputFile();
+    EXPECT_EQ(m_prompt.messages(), QStringList{"Extracted " + output + " successfully!"});
+    EXPECT_EQ(cell(1, DownloadColumn::Status), "Rebuilt from recovery part 1");
+    EXPECT_EQ(form().downloadTable()->rows(), 4) << "one recovery row, the one used";
+    EXPECT_TRUE(form().Memo1->toPlainText().contains("part 2 rebuilt from recovery part 1"))
+        << form().Memo1->toPlainText().toStdString();
+    EXPECT_EQ(form().Gauge1->value(), 100);
+    EXPECT_TRUE(ReadFileBytes(output) == file);
+}
+
 TEST_F(GatherWindowTest, TheControlsOfPageOneAreReadAtEveryStep) {
     PartServer server({{"/big1.bin", {PartReply::ok(SeededBytes(9000, 9))}}});
     open();
