@@ -228,6 +228,9 @@ public:
     QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
     QLabel* lbftptls = nullptr;
     QComboBox* cbftptls = nullptr;  // "FTP over TLS" of an upload run: its item index is a TFtpTlsMode
+    QLabel* lbsitesatonce = nullptr;
+    LimitSpinBox* sesitesatonce = nullptr;  // accounts an upload run sends to at once (1: one part after another)
+    QCheckBox* cbresumeupload = nullptr;    // a store broken off is tried again in the run, with REST where offered
     // Beneath the tab control, never seen.
     QPushButton* btnReBuild = nullptr;
 

@@ -242,4 +242,9 @@ void TForm1::buildPage6(QWidget* page) {
     cbftptls = named(new QComboBox(page), "cbftptls");
     cbftptls->addItems({"Off (plain FTP)", "When offered", "Required"});
     cbftptls->setGeometry(120, 181, 160, 26);
+    // One part after another unless the user asks; never two sessions on one account.
+    lbsitesatonce = label(page, "lbsitesatonce", "Upload to this many sites at once", 8, 220);
+    sesitesatonce = spin(page, "sesitesatonce", 1, 8, 1, {250, 215, 60, 26});
+    // A broken store waits for the next Send File and starts from its first byte unless asked.
+    cbresumeupload = checkBox(page, "cbresumeupload", "Resume broken uploads", false, 8, 250);
 }

@@ -17,6 +17,7 @@
 #include "scatter/upload_driver.h"
 #include "scatter/upload_table.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QList>
 
@@ -27,6 +28,7 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
     "                           [--user TEXT] [--comment TEXT] [--passive] [--ftps=off|try|require]\n"
+    "                           [--parallel N] [--no-resume]\n"
     "                           [--cacert FILE] [--insecure] [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
@@ -37,7 +39,12 @@ const char Usage[] =
     "manifest to OUT.pwq and prints its path once every part is stored. A connection\n"
     "that fails is tried again without end, 1 s after the first failure, then 2, 4 ...\n"
     "up to 30 s apart; a login the server refuses (or a site without a password) gives\n"
-    "that part up at once. The FTP log goes to stderr with the passwords masked; on a\n"
+    "that part up at once; an account that answers 421 (or 530 \"too many connections\")\n"
+    "is busy, and its part waits 1 s, then 2, 4 ... up to 60 s, and is tried again.\n"
+    "Several accounts are sent to at once (--parallel), never two sessions on one\n"
+    "account; a store broken off in the middle is tried again, and where the server\n"
+    "offers REST STREAM only the rest is sent (\"! Resuming part at byte N\").\n"
+    "The FTP log goes to stderr with the passwords masked; on a\n"
     "terminal one progress line shows the upload. Ctrl-C aborts like \"Abort FTP\".\n"
     "A site-list file that others than its owner may read gets a warning: it holds the\n"
     "passwords.\n"
@@ -59,6 +66,12 @@ const char Usage[] =
     "                     handshake gives the part up (Status Error:TLS), and a server\n"
     "                     certificate that is not trusted gives up the parts of that server,\n"
     "                     with its fingerprint\n"
+    "  --parallel N       sessions at once, 1..8, each to another account (default: the\n"
+    "                     number of accounts in the site list, at most 8); with more\n"
+    "                     than one, each log line begins with its site: [HOST] or\n"
+    "                     [USER@HOST] where accounts share a host\n"
+    "  --no-resume        a store broken off is not tried again in this send (the part\n"
+    "                     is not stored, and a later send starts it from its first byte)\n"
     "  -o, --output OUT   the manifest file to write\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
@@ -88,7 +101,7 @@ bool LoadSites(const QString& path, TextTable& sites) {
     return true;
 }
 
-// Each row's first byte within all the parts, for a progress line over the whole upload.
+// Each row's first byte within all the parts; the last is the bytes of all of them.
 QList<qint64> PartOffsets(const TextTable& uploads) {
     QList<qint64> offsets;
     qint64 total = 0;
@@ -104,9 +117,11 @@ int RunSend(const QStringList& args) {
     const QCommandLineOption sitesOption("sites", "", "FILE");
     const QCommandLineOption passiveOption("passive");
     const QCommandLineOption ftpsOption("ftps", "", "MODE", "off");
+    const QCommandLineOption parallelOption("parallel", "", "N");
+    const QCommandLineOption noResumeOption("no-resume");
     const ScatterOptions options;
     const CliTlsOptions tls;
-    parser.addOptions({sitesOption, passiveOption, ftpsOption});
+    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption});
     options.addTo(parser);
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
@@ -118,6 +133,10 @@ int RunSend(const QStringList& args) {
         return *exit;
     if (!parser.isSet(sitesOption))
         return CliUsageFailure("send", "no --sites given", Usage);
+    bool parallelOk = true;
+    const int parallel = parser.isSet(parallelOption) ? parser.value(parallelOption).toInt(&parallelOk) : 8;
+    if (!parallelOk || parallel < 1 || parallel > 8)
+        return CliUsageFailure("send", "--parallel takes a number from 1 to 8", Usage);
     if (const auto exit = CheckScatterOptions(parser, options, "send", Usage))
         return *exit;
 
@@ -147,17 +166,37 @@ int RunSend(const QStringList& args) {
             UploadSettings settings;
             settings.passive = parser.isSet(passiveOption);
             settings.tlsMode = *tlsMode;
+            // The driver gives no more sessions than there are accounts.
+            settings.sessions = parallel;
+            settings.resume = !parser.isSet(noResumeOption);
             return settings;
         });
     driver.BindClientEvents();
+    // Several parts may move at once: the line shows the sum of what each has sent.
+    QList<qint64> sentOf(uploads.rows(), 0);
+    qint64 sentInAll = 0;
     driver.onProgress = [&](int row, qint64 sent) {
-        progress.update(offsets.value(row) + sent, QStringLiteral("part %1/%2").arg(row + 1).arg(uploads.rows()));
+        if (row < 0 || row >= sentOf.size())
+            return;
+        sentInAll += sent - sentOf[row];
+        sentOf[row] = sent;
+        progress.update(sentInAll, QStringLiteral("part %1/%2").arg(row + 1).arg(uploads.rows()));
+    };
+    QEventLoop loop;
+    bool ended = false;
+    bool allStored = false;
+    driver.onFinished = [&](bool allSent) {
+        allStored = allSent;
+        ended = true;
+        loop.quit();
     };
     const InterruptPipe interrupt([&] {
         progress.finish();
         driver.Abort();
     });
-    const bool allStored = driver.Send();
+    driver.Send();
+    if (!ended)
+        loop.exec();
     progress.finish();
 
     if (interrupt.interrupted()) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -87,6 +88,15 @@ protected:
         return m_table.addRow({path, "http://w.example/", QString::number(bytes.size()), "00000000", ftpSite, "u",
                                kPassword, progress, status});
     }
+    // Send File, then the event loop until the run reports its end: what it reports.
+    bool sendAndWait() {
+        std::optional<bool> allSent;
+        m_driver.onFinished = [&allSent](bool sent) { allSent = sent; };
+        EXPECT_TRUE(m_driver.Send()) << "a run started";
+        EXPECT_TRUE(waitUntil([&] { return allSent.has_value(); }, 120000)) << "the run ended";
+        m_driver.onFinished = nullptr;
+        return allSent.value_or(false);
+    }
     static QString siteOf(const ScriptedFtpServer& server) { return QStringLiteral("127.0.0.1:%1").arg(server.port()); }
     QString progress(int row) const { return m_table.cell(row, UploadColumn::Progress); }
     QString status(int row) const { return m_table.cell(row, UploadColumn::Status); }
@@ -139,7 +149,7 @@ TEST_P(UploadSession, TheRowShowsHowTheStoreEnded) {
     const QByteArray part = SeededBytes(300000, 7);
     m_table.setCell(addPart("x.bin", part, siteOf(server)), UploadColumn::Password, c.password);
     abortWhen([this] { return m_log.contains("Connect Attempt # 2"); });  // a row given up is given up at once
-    EXPECT_EQ(m_driver.Send(), c.allStored);
+    EXPECT_EQ(sendAndWait(), c.allStored);
     EXPECT_EQ(progress(0), c.progress);
     EXPECT_EQ(status(0), c.status);
     EXPECT_EQ(m_log.filter("Connect Attempt # ").size(), 1) << m_log.join('\n').toStdString();
@@ -225,7 +235,7 @@ TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
     m_driver.onRunning = [&](bool r) { running << r; };
     m_client.OnStateChange = [&](TCustomFtpClient*) { eventsInsideTheRun &= m_driver.running(); };
 
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(running, (QList<bool>{true, false}));
     EXPECT_TRUE(eventsInsideTheRun) << "every client event came while the run was in progress";
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
@@ -247,14 +257,14 @@ TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
 
     // Everything sent: the next Send File connects nowhere.
     m_log.clear();
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_TRUE(m_log.isEmpty()) << m_log.join('\n').toStdString();
 }
 
 TEST_F(UploadRun, AnUnresolvableHostIsTriedUntilAbortWhoseWaitEndsAtOnce) {
     addPart("a.bin", "abc", "no-such-host.invalid");
     abortWhen([this] { return m_log.contains("Connect Attempt # 4"); });
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     const QStringList attempts = m_log.filter("Connect Attempt # ");
     ASSERT_GE(attempts.size(), 4);
     for (int i = 0; i < attempts.size(); ++i)
@@ -272,7 +282,7 @@ TEST_F(UploadRun, AnUnresolvableHostIsTriedUntilAbortWhoseWaitEndsAtOnce) {
     abortWhen([this] { return m_log.contains("Connect Attempt # 1") && m_client.State() == fcReady; });
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     EXPECT_LT(clock.elapsed(), 60000);
     EXPECT_EQ(m_log.filter("Connect Attempt # ").size(), 1);
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -286,7 +296,7 @@ TEST_F(UploadRun, APartAbortedMidwayIsSentAgainFromTheStart) {
         const int percent = progress(0).chopped(1).toInt();
         return progress(0).endsWith('%') && percent > 0 && percent < 100;
     });
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     const int reached = progress(0).chopped(1).toInt();
     EXPECT_TRUE(progress(0).endsWith('%') && reached > 0 && reached < 100) << progress(0).toStdString();
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -298,7 +308,7 @@ TEST_F(UploadRun, APartAbortedMidwayIsSentAgainFromTheStart) {
     ScriptedFtpServer second(goodSession("big.bin", part.size()));
     m_table.setCell(0, UploadColumn::FtpSite, siteOf(second));
     m_prompt.forget();
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
     EXPECT_TRUE(waitUntil([&] { return second.finished(); }, 10000));
     EXPECT_EQ(second.failures(), "") << "STOR again, no resume";
@@ -312,7 +322,7 @@ TEST_F(UploadRun, AbortWhileIdleShowsNothingAndTheNextRunIsNormal) {
     EXPECT_TRUE(m_prompt.shown().isEmpty());
     ScriptedFtpServer server(goodSession("a.bin", 10));
     addPart("a.bin", "0123456789", siteOf(server));
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
     EXPECT_TRUE(m_prompt.shown().isEmpty());
 }
@@ -325,7 +335,7 @@ TEST_F(UploadRun, ALateCompletionLeavesStatusToTheStoreOfItsOwnRow) {
     ScriptedFtpServer good(goodSession("b.bin", 20));
     addPart("a.bin", "first part", siteOf(silent));
     addPart("b.bin", SeededBytes(20, 9), siteOf(good));
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     silent.release();
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"Starting...", "426"})) << "the store could not start";
     EXPECT_EQ(m_table.rowCells(1).mid(7), (QStringList{"100%", "226"}));
