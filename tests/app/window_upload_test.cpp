@@ -60,6 +60,11 @@ protected:
         form().edtWebSite->setText(webSite);
         form().btnAddFTPInfo->click();
     }
+    // Send File, then the event loop until Send File comes back at the run's end.
+    void sendFile() {
+        form().Button2->click();
+        EXPECT_TRUE(waitUntil([this] { return form().Button2->isEnabled(); }, 300000)) << "the run ended";
+    }
     QString uploadCell(int row, int column) const { return m_form->uploadTable()->cell(row, column); }
 
     QTemporaryDir m_dir;
@@ -95,7 +100,7 @@ TEST_F(UploadWindowTest, TheWholeRoadFromSplitToTheSameBytes) {
     QList<bool> sendEnabled;
     QObject::connect(form().uploadTable(), &TextTable::dataChanged,
                      [&] { sendEnabled << form().Button2->isEnabled(); });
-    form().Button2->click();
+    sendFile();
     ASSERT_FALSE(sendEnabled.isEmpty());
     EXPECT_FALSE(sendEnabled.contains(true)) << "Send File waits while the run is in progress";
     EXPECT_TRUE(form().Button2->isEnabled());
@@ -178,7 +183,7 @@ TEST_F(UploadWindowTest, AbortFtpAndClosingTheWindowEndTheRun) {
             ending.act();
         });
         poll.start(5);
-        form().Button2->click();
+        sendFile();
         EXPECT_FALSE(enabledInRun);
         EXPECT_TRUE(form().Button2->isEnabled());
         EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -213,7 +218,7 @@ TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
     form().cbftptls->setCurrentText("Required");
 
     m_prompt.answerCertificate(CertificateAnswer::No);
-    form().Button2->click();
+    sendFile();
     ASSERT_EQ(m_prompt.certificateQuestions().size(), 1);
     EXPECT_EQ(m_prompt.certificateQuestions()[0].sha256, TlsCertificates::fingerprintOf(self.cert));
     for (int r = 0; r < 2; ++r) {
@@ -225,7 +230,7 @@ TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
     m_prompt.forget();
     m_prompt.answerCertificate(CertificateAnswer::Once);
     form().ftpLog()->clear();
-    form().Button2->click();
+    sendFile();
     EXPECT_EQ(m_prompt.certificateQuestions().size(), 1);
     EXPECT_TRUE(m_prompt.messages().isEmpty()) << m_prompt.messages().join('|').toStdString();
     for (int r = 0; r < 2; ++r) {
@@ -257,7 +262,7 @@ TEST_F(UploadWindowTest, FileExitEndsARunThatWaits) {
         QTimer::singleShot(3500, &form(), [this] { form().btnAbortFTP->click(); });
     });
     poll.start(5);
-    form().Button2->click();
+    sendFile();
     EXPECT_EQ(form().ftpLog()->lines().filter("Connect Attempt # "), QStringList{"Connect Attempt # 1"});
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
     EXPECT_TRUE(form().Button2->isEnabled());
