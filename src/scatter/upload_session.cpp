@@ -45,7 +45,7 @@ void UploadSession::start(int row, const QString& account, const QString& prefix
     m_account = account;
     m_prefix = prefix;
     m_attempt = m_failures = m_busyFailures = m_brokenStores = 0;
-    m_stored = m_confirmed = m_broken = m_resumable = false;
+    m_stored = m_confirmed = m_broken = m_resumable = m_restKnown = false;
     bool isNumber = false;
     m_partSize = m_run.cell(row, UploadColumn::Size).toLongLong(&isNumber);
     if (!isNumber)
@@ -111,14 +111,18 @@ void UploadSession::stepDone(bool ok) {
         // The type's outcome is not used: a store that cannot follow fails on its own.
         return run(Step::Type, [this] { m_client.TypeStep(); });
     case Step::Type:
-        if (m_run.m_run.resume)
+        // A part whose store broke where FEAT could not be asked asks it now.
+        if (m_brokenStores > 0 && !m_restKnown)
             return run(Step::Feat, [this] { m_client.FeatStep(); });
-        [[fallthrough]];
+        return beforeStore();
     case Step::Feat:
-        m_client.SetHostFileName(FileNameOfPath(m_run.cell(m_row, UploadColumn::Filename)));
-        if (m_resumable && m_client.OffersRestStream())
-            return run(Step::SizeBefore, [this] { m_client.SizeStep(); });
-        return startStore(0);
+        m_restKnown = true;
+        m_resumable = m_client.OffersRestStream();
+        return beforeStore();
+    case Step::FeatAfterBreak:
+        m_restKnown = true;
+        m_resumable = m_client.OffersRestStream();
+        return quit();
     case Step::SizeBefore: {
         const qint64 held = ok ? m_client.ReplySize() : 0;
         if (held > m_partSize)
@@ -184,6 +188,15 @@ void UploadSession::waitAndConnect(int ms) {
     m_wait.start(qMax(0, ms));
 }
 
+// A part sent again after a broken store asks what the server holds, where the server
+// can resume (REST STREAM).
+void UploadSession::beforeStore() {
+    m_client.SetHostFileName(FileNameOfPath(m_run.cell(m_row, UploadColumn::Filename)));
+    if (m_brokenStores > 0 && m_resumable)
+        return run(Step::SizeBefore, [this] { m_client.SizeStep(); });
+    startStore(0);
+}
+
 void UploadSession::startStore(qint64 resumeAt) {
     const QString path = m_run.cell(m_row, UploadColumn::Filename);
     m_client.SetTag(m_row);
@@ -222,6 +235,11 @@ void UploadSession::storeDone(bool ok) {
     m_broken = !m_stored && storeBroke();
     if (m_stored && !m_run.m_aborted)
         return run(Step::SizeAfter, [this] { m_client.SizeStep(); });
+    // FEAT only where it matters, once: after a store that broke, on its own session
+    // while it is open, or else on the next one.
+    m_restKnown = false;
+    if (m_broken && m_client.Connected())
+        return run(Step::FeatAfterBreak, [this] { m_client.FeatStep(); });
     quit();
 }
 
@@ -261,8 +279,7 @@ void UploadSession::quitDone() {
         m_run.setCell(m_row, UploadColumn::Progress, QStringLiteral("?"));
     if (m_broken && !m_run.m_aborted) {
         ++m_brokenStores;
-        m_resumable = m_client.OffersRestStream();
-        log(m_resumable ? QStringLiteral("! The store broke off: the rest of the part follows")
+        log(m_resumable && m_restKnown ? QStringLiteral("! The store broke off: the rest of the part follows")
                         : QStringLiteral("! The store broke off: the part is sent again from byte 0"));
         return waitAndConnect(RetryWaitMs(m_brokenStores, m_run.m_run));
     }

@@ -20,8 +20,8 @@ void LogRequestDone(TFtpClient& client, TFtpRequest request, quint16 error, bool
 
 // One part's way to its account, as a small state machine driven by its client's
 // completions: connect and log in (tried again after a wait until connected or
-// aborted), TYPE I twice, FEAT when broken stores are resumed, SIZE and REST before a
-// store that resumes, STOR, SIZE, QUIT. Each request is bounded by the client's Timeout
+// aborted), TYPE I twice, STOR, SIZE, QUIT; after a store that broke off, FEAT (once)
+// and a new session whose SIZE and REST resume it where the server offers that. Each request is bounded by the client's Timeout
 // (counted from the last progress of a transfer); the waits between attempts are
 // timers. The session runs one row at a time and tells the driver when it is done.
 class UploadSession {
@@ -45,13 +45,16 @@ public:
     void abort();
 
 private:
-    enum class Step { Idle, Connecting, RetryWait, TypeBinary, Type, Feat, SizeBefore, Store, SizeAfter, Quit };
+    enum class Step {
+        Idle, Connecting, RetryWait, TypeBinary, Type, Feat, SizeBefore, Store, FeatAfterBreak, SizeAfter, Quit
+    };
 
     void connect();
     void run(Step step, const std::function<void()>& start);
     void stepDone(bool ok);
     void connectDone(bool ok);
     void waitAndConnect(int ms);
+    void beforeStore();
     void startStore(qint64 resumeAt);
     void storeDone(bool ok);
     void sizeDone(bool ok);
@@ -86,6 +89,7 @@ private:
     bool m_confirmed = false;
     bool m_broken = false;
     bool m_resumable = false;
+    bool m_restKnown = false;  // whether the server offers REST STREAM is known
     qint64 m_resumeAt = 0;
     QTimer m_wait;
     QTimer m_limit;
