@@ -4,19 +4,16 @@
 #include "cli/command_line.h"
 #include "cli/gather_report.h"
 #include "cli/interrupt_pipe.h"
+#include "cli/manifest_source.h"
 #include "cli/progress_prompt.h"
 #include "cli/tls_options.h"
 #include "common/manifest_format.h"
 #include "common/save_path.h"
-#include "common/text_log.h"
 #include "common/text_table.h"
 #include "gather/download_table.h"
 #include "gather/gather_engine.h"
-#include "gather/manifest_fetch.h"
 #include "gather/manifest_parts.h"
-#include "gather/manifest_text.h"
 #include "http/http_client.h"
-#include "net/tls_error.h"
 
 #include <QEventLoop>
 
@@ -52,26 +49,6 @@ const char Usage[] =
 
 constexpr int ExitInterrupted = 130;
 
-// A number option within the limits of the window's spin box; false (and the message
-// shown) otherwise.
-bool ReadLimited(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int maximum,
-                 int& value) {
-    if (!parser.isSet(option))
-        return true;
-    bool isNumber = false;
-    const int given = parser.value(option).toInt(&isNumber);
-    if (!isNumber || given < minimum || given > maximum) {
-        CliUsageFailure("gather", QStringLiteral("--%1 takes a number from %2 to %3")
-                                      .arg(option.names().first())
-                                      .arg(minimum)
-                                      .arg(maximum),
-                        Usage);
-        return false;
-    }
-    value = given;
-    return true;
-}
-
 int RunGather(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption savePathOption("save-path", "", "DIR");
@@ -92,9 +69,9 @@ int RunGather(const QStringList& args) {
     settings.savePath = parser.isSet(savePathOption) ? parser.value(savePathOption) : DefaultSavePath();
     if (!settings.savePath.endsWith('/'))
         settings.savePath += '/';
-    if (!ReadLimited(parser, simultaneousOption, 0, 2, settings.simultaneous) ||
-        !ReadLimited(parser, timeoutOption, 5, 1000, settings.timeoutSeconds) ||
-        !ReadLimited(parser, attemptsOption, 10, 1000, settings.attemptsLimit))
+    if (!ReadLimitedOption(parser, simultaneousOption, 0, 2, settings.simultaneous, "gather", Usage) ||
+        !ReadLimitedOption(parser, timeoutOption, 5, 1000, settings.timeoutSeconds, "gather", Usage) ||
+        !ReadLimitedOption(parser, attemptsOption, 10, 1000, settings.attemptsLimit, "gather", Usage))
         return CliUsageError;
     if (const auto exit = tls.apply(parser, "gather", Usage))
         return *exit;
@@ -134,21 +111,8 @@ int RunGather(const QStringList& args) {
     // gather's own messages (the first pass may already rebuild) go to standard output.
     const QString source = parser.positionalArguments().first();
     QStringList lines;
-    QString error;
-    if (source.startsWith("http://", Qt::CaseInsensitive) || source.startsWith("https://", Qt::CaseInsensitive)) {
-        try {
-            TextLog fetched;
-            lines = FetchManifestLines(manifestClient, source, fetched, settings.timeoutSeconds);
-        } catch (const UserError& e) {
-            if (manifestClient.RequestDoneError() == TLS_ERR_CERTIFICATE)
-                ShowRefusedCertificates();
-            CliErr("Cannot fetch " + source + ": " + e.text());
-            return interrupt.interrupted() ? ExitInterrupted : CliFailure;
-        }
-    } else if (!ReadManifestFile(source, lines, error)) {
-        CliErr(error);
-        return CliFailure;
-    }
+    if (!LoadCliManifest(source, manifestClient, settings.timeoutSeconds, lines))
+        return interrupt.interrupted() ? ExitInterrupted : CliFailure;
     const QString refusal = ManifestRefusal(lines);
     if (!refusal.isEmpty()) {
         CliErr(refusal);

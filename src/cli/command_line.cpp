@@ -39,3 +39,19 @@ std::optional<int> ParseCommandArguments(QCommandLineParser& parser, const QStri
     }
     return std::nullopt;
 }
+
+bool ReadLimitedOption(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int maximum,
+                       int& value, const QString& command, const QString& usage) {
+    if (!parser.isSet(option))
+        return true;
+    bool isNumber = false;
+    const int given = parser.value(option).toInt(&isNumber);
+    if (!isNumber || given < minimum || given > maximum) {
+        CliUsageFailure(command,
+                        QStringLiteral("--%1 takes a number from %2 to %3").arg(option.names().first()).arg(minimum).arg(maximum),
+                        usage);
+        return false;
+    }
+    value = given;
+    return true;
+}

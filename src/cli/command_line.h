@@ -38,3 +38,8 @@ std::optional<int> ParseCommandArguments(QCommandLineParser& parser, const QStri
 
 // Prints "parcelwick-cli COMMAND: text" and the usage on stderr; returns CliUsageError.
 int CliUsageFailure(const QString& command, const QString& text, const QString& usage);
+
+// A number option within its limits: true when it is so or not given (`value` then keeps
+// its default); false after the usage failure is shown (the command exits CliUsageError).
+bool ReadLimitedOption(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int maximum,
+                       int& value, const QString& command, const QString& usage);
