@@ -207,6 +207,7 @@ public:
     QLabel* Label10 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* btnMain = nullptr;
+    QCheckBox* cbcheckweb = nullptr;  // each stored part's web address is checked (its length)
     QLabel* Label11 = nullptr;
     // Page 5, "Help/Upgrade/Ads".
     QPushButton* btnHelp = nullptr;

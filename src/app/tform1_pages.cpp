@@ -195,6 +195,8 @@ void TForm1::buildPage4(QWidget* page) {
                     "     The PWQ file will then contain all the info on the file locations.\n"
                     "     E-Mail this PWQ file to your friends or upload to your site!",
                     108, 306);
+    // Nothing is fetched from the web sites unless the user asks.
+    cbcheckweb = checkBox(page, "cbcheckweb", "Check the web address of each part after sending", false, 8, 362);
 }
 
 void TForm1::buildPage5(QWidget* page) {

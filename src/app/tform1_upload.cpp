@@ -33,6 +33,7 @@ void TForm1::buildUpload() {
             settings.tlsMode = TFtpTlsMode(cbftptls->currentIndex());
             settings.sessions = sesitesatonce->value();
             settings.resume = cbresumeupload->isChecked();
+            settings.verify = cbcheckweb->isChecked() ? UrlCheckMode::Length : UrlCheckMode::Off;
             return settings;
         });
     // Send File comes back when the run ends.

@@ -28,7 +28,7 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
     "                           [--user TEXT] [--comment TEXT] [--passive] [--ftps=off|try|require]\n"
-    "                           [--parallel N] [--no-resume]\n"
+    "                           [--parallel N] [--no-resume] [--verify=length|crc|off]\n"
     "                           [--cacert FILE] [--insecure] [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
@@ -72,13 +72,20 @@ const char Usage[] =
     "                     [USER@HOST] where accounts share a host\n"
     "  --no-resume        a store broken off is not tried again in this send (the part\n"
     "                     is not stored, and a later send starts it from its first byte)\n"
+    "  --verify MODE      after each store, the part's web address (its site's web\n"
+    "                     address and the part's name, as the manifest has it) is checked:\n"
+    "                     length (the default) by HEAD and the announced length, crc by\n"
+    "                     GET and the CRC-32 of what comes (nothing is kept), off not at\n"
+    "                     all. A part the address does not serve gets Status Error:web,\n"
+    "                     and the account whose web address is wrong is named\n"
     "  -o, --output OUT   the manifest file to write\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 every part was stored (the server answered 226 or 250 and, where it\n"
-    "can tell, holds the part's size) and the manifest was written; 1 the site list, the\n"
-    "split, an upload or the manifest failed (without every part stored no manifest is\n"
-    "written); 2 wrong options or arguments; 130 interrupted by Ctrl-C.";
+    "can tell, holds the part's size), its web address serves it (unless --verify=off)\n"
+    "and the manifest was written; 1 the site list, the split, an upload, a web address\n"
+    "or the manifest failed (then no manifest is written); 2 wrong options or arguments;\n"
+    "130 interrupted by Ctrl-C.";
 
 constexpr int ExitInterrupted = 130;
 
@@ -112,6 +119,43 @@ QList<qint64> PartOffsets(const TextTable& uploads) {
     return offsets;
 }
 
+std::optional<UrlCheckMode> UrlCheckModeNamed(const QString& name) {
+    if (name == "length")
+        return UrlCheckMode::Length;
+    if (name == "crc")
+        return UrlCheckMode::Crc;
+    if (name == "off")
+        return UrlCheckMode::Off;
+    return std::nullopt;
+}
+
+// Every part not stored, and every account whose web address does not serve what was
+// stored in it (the commonest mistake: a WebSite that does not lead to the FTP folder).
+void ReportUnsent(const TextTable& uploads) {
+    QStringList wrongSites;
+    bool stored = true;
+    for (int r = 0; r < uploads.rows(); ++r) {
+        const QString status = uploads.cell(r, UploadColumn::Status);
+        if (uploads.cell(r, UploadColumn::Progress) != "100%") {
+            stored = false;
+            CliErr(QStringLiteral("part %1/%2 not stored: %3 (Status %4)")
+                       .arg(r + 1)
+                       .arg(uploads.rows())
+                       .arg(uploads.cell(r, UploadColumn::Filename), status));
+        } else if (status == "Error:web") {
+            const QString account = QStringLiteral("%1 at %2 (web address %3)")
+                                        .arg(uploads.cell(r, UploadColumn::UserName),
+                                             uploads.cell(r, UploadColumn::FtpSite), uploads.cell(r, UploadColumn::Site));
+            if (!wrongSites.contains(account))
+                wrongSites << account;
+        }
+    }
+    for (const QString& account : wrongSites)
+        CliErr("The web address of account " + account + " does not serve the parts stored in it.");
+    CliErr(stored ? QStringLiteral("No manifest written: not every part is served at its web address.")
+                  : QStringLiteral("No manifest written: not every part is stored."));
+}
+
 int RunSend(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption sitesOption("sites", "", "FILE");
@@ -119,9 +163,10 @@ int RunSend(const QStringList& args) {
     const QCommandLineOption ftpsOption("ftps", "", "MODE", "off");
     const QCommandLineOption parallelOption("parallel", "", "N");
     const QCommandLineOption noResumeOption("no-resume");
+    const QCommandLineOption verifyOption("verify", "", "MODE", "length");
     const ScatterOptions options;
     const CliTlsOptions tls;
-    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption});
+    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption, verifyOption});
     options.addTo(parser);
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
@@ -137,6 +182,9 @@ int RunSend(const QStringList& args) {
     const int parallel = parser.isSet(parallelOption) ? parser.value(parallelOption).toInt(&parallelOk) : 8;
     if (!parallelOk || parallel < 1 || parallel > 8)
         return CliUsageFailure("send", "--parallel takes a number from 1 to 8", Usage);
+    const std::optional<UrlCheckMode> verify = UrlCheckModeNamed(parser.value(verifyOption));
+    if (!verify)
+        return CliUsageFailure("send", "--verify takes length, crc or off", Usage);
     if (const auto exit = CheckScatterOptions(parser, options, "send", Usage))
         return *exit;
 
@@ -169,6 +217,7 @@ int RunSend(const QStringList& args) {
             // The driver gives no more sessions than there are accounts.
             settings.sessions = parallel;
             settings.resume = !parser.isSet(noResumeOption);
+            settings.verify = *verify;
             return settings;
         });
     driver.BindClientEvents();
@@ -204,13 +253,7 @@ int RunSend(const QStringList& args) {
         return ExitInterrupted;
     }
     if (!allStored) {
-        for (int r = 0; r < uploads.rows(); ++r)
-            if (uploads.cell(r, UploadColumn::Progress) != "100%")
-                CliErr(QStringLiteral("part %1/%2 not stored: %3 (Status %4)")
-                           .arg(r + 1)
-                           .arg(uploads.rows())
-                           .arg(uploads.cell(r, UploadColumn::Filename), uploads.cell(r, UploadColumn::Status)));
-        CliErr("No manifest written: not every part is stored.");
+        ReportUnsent(uploads);
         return CliFailure;
     }
     return WriteScatterManifest(parser, options, request, *fileCrc, uploads) ? CliSuccess : CliFailure;

@@ -51,6 +51,7 @@ bool UploadDriver::Send() {
     m_run = m_settings ? m_settings() : UploadSettings();
     setRunning(true);
     m_aborted = false;
+    m_webFailures = 0;
     m_certificateQuestions.Forget();
     m_taken.assign(size_t(m_table.rows()), false);
     QSet<QString> accounts;
@@ -147,7 +148,7 @@ void UploadDriver::sessionEnded() { schedule(); }
 void UploadDriver::endRun() {
     const bool aborted = m_aborted;
     m_aborted = false;
-    bool allSent = !aborted;
+    bool allSent = !aborted && m_webFailures == 0;
     for (int row = 0; row < m_table.rows() && allSent; ++row)
         allSent = cell(row, UploadColumn::Progress) == kSent;
     setRunning(false);

@@ -48,7 +48,8 @@ public:
     // The row's part has this many bytes sent.
     std::function<void(int row, qint64 sent)> onProgress;
     // The run has ended (after onRunning(false) and an abort's "FTP-Aborted"): true when
-    // it was not aborted and every row ends at "100%" (sent, or not to be sent). It comes
+    // it was not aborted, every row ends at "100%" (sent, or not to be sent) and no
+    // checked web address failed its part ("Error:web"). It comes
     // from the event or the call that ended the last session: from Abort during a wait,
     // and from Send itself when nothing is to be sent.
     std::function<void(bool allSent)> onFinished;
@@ -106,6 +107,7 @@ private:
     UploadSettings m_run;
     bool m_running = false;
     bool m_aborted = false;  // ftpAborted
+    int m_webFailures = 0;  // parts of this run whose web address does not serve them
     bool m_scheduling = false;
     bool m_scheduleAgain = false;
     // Rows taken by a session in this run.

@@ -4,6 +4,7 @@
 #include "common/text_table.h"
 #include "ftp/ftp_client.h"
 #include "ftp/password_mask.h"
+#include "http/url_check.h"
 #include "net/async_socket.h"
 #include "net/tls_error.h"
 #include "scatter/ftp_site_address.h"
@@ -39,6 +40,8 @@ UploadSession::UploadSession(UploadDriver& run, TFtpClient& client) : m_run(run)
             timeLimitReached();
     });
 }
+
+UploadSession::~UploadSession() = default;
 
 void UploadSession::start(int row, const QString& account, const QString& prefix) {
     m_row = row;
@@ -137,6 +140,7 @@ void UploadSession::stepDone(bool ok) {
         return quitDone();
     case Step::Idle:
     case Step::RetryWait:
+    case Step::Verify:
         return;
     }
 }
@@ -283,6 +287,30 @@ void UploadSession::quitDone() {
                         : QStringLiteral("! The store broke off: the part is sent again from byte 0"));
         return waitAndConnect(RetryWaitMs(m_brokenStores, m_run.m_run));
     }
+    if (!m_confirmed || m_run.m_run.verify == UrlCheckMode::Off || m_run.m_aborted)
+        return finish();
+    // The address the manifest will publish for the part.
+    m_step = Step::Verify;
+    if (!m_check) {
+        m_check = std::make_unique<UrlCheck>();
+        m_check->onDone = [this](const UrlCheckOutcome& outcome) { verifyDone(outcome); };
+    }
+    const QString url = m_run.cell(m_row, UploadColumn::Site) +
+                        FileNameOfPath(m_run.cell(m_row, UploadColumn::Filename));
+    m_check->start(url, m_run.m_run.verify, m_partSize, m_run.cell(m_row, UploadColumn::Crc),
+                   qMax(1, m_client.Timeout()));
+}
+
+void UploadSession::verifyDone(const UrlCheckOutcome& outcome) {
+    const QString url = m_run.cell(m_row, UploadColumn::Site) +
+                        FileNameOfPath(m_run.cell(m_row, UploadColumn::Filename));
+    if (outcome.ok) {
+        log(QStringLiteral("! %1 serves the part (%2)").arg(url).arg(outcome.statusCode));
+    } else {
+        ++m_run.m_webFailures;
+        m_run.setCell(m_row, UploadColumn::Status, QStringLiteral("Error:web"));
+        log(QStringLiteral("Error:web: %1: %2").arg(url, outcome.reason));
+    }
     finish();
 }
 
@@ -320,6 +348,9 @@ void UploadSession::abort() {
     case Step::Idle:
         return;
     case Step::RetryWait:
+        return finish();
+    case Step::Verify:
+        m_check->abort();
         return finish();
     default:
         m_client.Abort();

@@ -7,9 +7,12 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class TFtpClient;
 class UploadDriver;
+class UrlCheck;
+struct UrlCheckOutcome;
 
 // The request-done lines of the FTP log ("Request 17 Done.", "StatusCode = 226", the
 // last response, the error). The current end of a store (not a late one) gives the row
@@ -27,6 +30,7 @@ void LogRequestDone(TFtpClient& client, TFtpRequest request, quint16 error, bool
 class UploadSession {
 public:
     UploadSession(UploadDriver& run, TFtpClient& client);
+    ~UploadSession();
     UploadSession(const UploadSession&) = delete;
     UploadSession& operator=(const UploadSession&) = delete;
 
@@ -46,7 +50,8 @@ public:
 
 private:
     enum class Step {
-        Idle, Connecting, RetryWait, TypeBinary, Type, Feat, SizeBefore, Store, FeatAfterBreak, SizeAfter, Quit
+        Idle, Connecting, RetryWait, TypeBinary, Type, Feat, SizeBefore, Store, FeatAfterBreak, SizeAfter, Quit,
+        Verify
     };
 
     void connect();
@@ -60,6 +65,7 @@ private:
     void sizeDone(bool ok);
     void quit();
     void quitDone();
+    void verifyDone(const UrlCheckOutcome& outcome);
     bool storeBroke() const;
     void finish();
     void timeLimitReached();
@@ -91,6 +97,7 @@ private:
     bool m_resumable = false;
     bool m_restKnown = false;  // whether the server offers REST STREAM is known
     qint64 m_resumeAt = 0;
+    std::unique_ptr<UrlCheck> m_check;
     QTimer m_wait;
     QTimer m_limit;
     QElapsedTimer m_sinceActivity;

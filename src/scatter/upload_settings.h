@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/ftp_types.h"
+#include "http/url_check.h"
 
 #include <QString>
 
@@ -30,6 +31,10 @@ struct UploadSettings {
     // is then sent from its first byte.
     bool resume = false;
     int brokenStoreAttempts = 10;
+    // After a part is stored, its web address (the row's web site and the part's name,
+    // as the manifest will have it) is checked: the length a HEAD announces, the CRC-32
+    // of a GET, or not at all. A part the address does not serve shows "Error:web".
+    UrlCheckMode verify = UrlCheckMode::Off;
 };
 
 // The wait before the next connection attempt after `failures` failed ones (from 1):
