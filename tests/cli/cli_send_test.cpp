@@ -117,6 +117,45 @@ INSTANTIATE_TEST_SUITE_P(Modes, CliSendRoad,
                                            Road{"FtpsPassiveByHttpsUrl", true, true}),
                          [](const auto& row) { return row.param.name; });
 
+// Three accounts at once on a server that allows three sessions from one address, the
+// third with a web address that leads nowhere: every part is stored, never two sessions
+// on one account, and the third account's parts are found not served.
+TEST(CliSend, ThreeAccountsAtOnceAndAWrongWebAddress) {
+    const QList<WebHost::Account> accounts = {{"anna", "a-pass-1"}, {"ben", "b-pass-2"}, {"carl", "c-pass-3"}};
+    WebHost host(accounts);
+    host.ftp().addConfig("max_per_ip=3");
+    host.ftp().logCommands();
+    ASSERT_TRUE(host.start()) << host.errorText().toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteFileBytes(dir.filePath("film.mkv"), SeededBytes((21 << 20) + 5, 21));
+    const QString wrongSite = host.webSite("nobody");
+    const QString siteList =
+        WriteSiteList(dir.filePath("ftplist.txt"), {{host.ftpSite(), "anna", "a-pass-1", host.webSite("anna")},
+                                                    {host.ftpSite(), "ben", "b-pass-2", host.webSite("ben")},
+                                                    {host.ftpSite(), "carl", "c-pass-3", wrongSite}});
+    const CliRun send = RunCli({"send", dir.filePath("film.mkv"), "--sites", siteList, "--parts", "7", "--name", "film",
+                                "--parallel", "3", "--save-path", dir.filePath("send"), "-o", dir.filePath("film.pwq")},
+                               {.timeoutMs = 300000});
+    EXPECT_EQ(send.status, 1) << send.err.toStdString();
+    for (int i = 1; i <= 7; ++i) {
+        const QString name = QString("film%1.bin").arg(i);
+        EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[(i - 1) % 3].user, name)) ==
+                    ReadFileBytes(dir.filePath("send/film.mkv.uldir/" + name)))
+            << name.toStdString();
+        EXPECT_EQ(send.err.contains("Error:web: " + wrongSite + name + ": 404"), i % 3 == 0) << name.toStdString();
+    }
+    for (const WebHost::Account& a : accounts)
+        EXPECT_EQ(host.ftp().mostSessionsAtOnce(a.user), 1) << a.user.toStdString();
+    EXPECT_GE(host.ftp().mostSessionsAtOnce(QString()), 2) << "the accounts were sent to at once";
+    EXPECT_TRUE(send.err.contains("[anna@" + host.ftpSite() + "] > STOR film1.bin\n"));
+    EXPECT_EQ(send.err.count("The web address of account "), 1);
+    EXPECT_TRUE(send.err.contains("The web address of account carl at " + host.ftpSite() + " (web address " + wrongSite +
+                                  ") does not serve the parts stored in it."));
+    EXPECT_TRUE(send.err.contains("No manifest written: not every part is served at its web address."));
+    EXPECT_FALSE(QFile::exists(dir.filePath("film.pwq")));
+}
+
 TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

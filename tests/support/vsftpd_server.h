@@ -27,6 +27,13 @@ public:
     // for logins and data, every data connection resuming the control connection's
     // session, and an upload complete only when the client ends it with close_notify.
     void enableTls(const QString& certFile, const QString& keyFile);
+    // Before start(): more lines of vsftpd.conf ("max_per_ip=3", "local_max_rate=4000000").
+    void addConfig(const QString& lines) { m_extraConfig += lines + '\n'; }
+    // Before start(): every command of every session goes to the server's log, with the
+    // user's name once logged in; then the most sessions one user (empty: all users
+    // together) had at once.
+    void logCommands() { addConfig(QStringLiteral("log_ftp_protocol=YES")); }
+    int mostSessionsAtOnce(const QString& user) const;
 
     // Starts the server and waits (bounded) until its port answers. False, with the
     // reason in errorText(), when it cannot.
@@ -46,6 +53,7 @@ private:
 
     QList<Account> m_accounts;
     QString m_tlsCert, m_tlsKey;
+    QString m_extraConfig;
     QTemporaryDir m_dir;
     QString m_pamService;
     std::unique_ptr<QProcess> m_process;
