@@ -10,7 +10,10 @@
 #include "cli/tls_options.h"
 #include "common/text_table.h"
 #include "ftp/ftp_client.h"
+#include "cli/split_progress.h"
+#include "common/user_error.h"
 #include "scatter/assignment.h"
+#include "scatter/part_ranges.h"
 #include "scatter/site_list_file.h"
 #include "scatter/site_list_table.h"
 #include "scatter/split_source.h"
@@ -28,7 +31,7 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--name BASE] [--ext EXT] [--save-path DIR]\n"
     "                           [--user TEXT] [--comment TEXT] [--passive] [--ftps=off|try|require]\n"
-    "                           [--parallel N] [--no-resume] [--verify=length|crc|off]\n"
+    "                           [--parallel N] [--no-resume] [--verify=length|crc|off] [--no-part-files]\n"
     "                           [--cacert FILE] [--insecure] [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE as \"pwq\" does, gives part i to the ((i - 1) mod number of sites)-th\n"
@@ -78,6 +81,9 @@ const char Usage[] =
     "                     GET and the CRC-32 of what comes (nothing is kept), off not at\n"
     "                     all. A part the address does not serve gets Status Error:web,\n"
     "                     and the account whose web address is wrong is named\n"
+    "  --no-part-files    no part files are written: each part is sent from its byte\n"
+    "                     range of SOURCE (the CRCs from one read of it), so SOURCE needs\n"
+    "                     no free space for its parts; the parts keep their names\n"
     "  -o, --output OUT   the manifest file to write\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
@@ -164,9 +170,11 @@ int RunSend(const QStringList& args) {
     const QCommandLineOption parallelOption("parallel", "", "N");
     const QCommandLineOption noResumeOption("no-resume");
     const QCommandLineOption verifyOption("verify", "", "MODE", "length");
+    const QCommandLineOption noPartFilesOption("no-part-files");
     const ScatterOptions options;
     const CliTlsOptions tls;
-    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption, verifyOption});
+    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption, verifyOption,
+                       noPartFilesOption});
     options.addTo(parser);
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
@@ -194,7 +202,21 @@ int RunSend(const QStringList& args) {
     const SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
     const bool quiet = parser.isSet(options.quiet);
-    const std::optional<uint32_t> fileCrc = SplitForScatter(request, uploads, quiet);
+    const bool noPartFiles = parser.isSet(noPartFilesOption);
+    std::optional<uint32_t> fileCrc;
+    PartRanges ranges;
+    if (noPartFiles) {
+        try {
+            ProgressLine crcProgress("crc " + FileNameOfPath(request.sourcePath), -1, quiet);
+            ranges = DescribePartRanges(request, uploads, SplitProgressOn(crcProgress, request.parts));
+            fileCrc = ranges.sourceCrc;
+        } catch (const UserError& e) {
+            CliErr(e.text());
+            return CliFailure;
+        }
+    } else {
+        fileCrc = SplitForScatter(request, uploads, quiet);
+    }
     if (!fileCrc)
         return CliFailure;
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
@@ -221,6 +243,8 @@ int RunSend(const QStringList& args) {
             return settings;
         });
     driver.BindClientEvents();
+    if (noPartFiles)
+        driver.SendRowsFromRanges(request.sourcePath, ranges.rowStarts);
     // Several parts may move at once: the line shows the sum of what each has sent.
     QList<qint64> sentOf(uploads.rows(), 0);
     qint64 sentInAll = 0;

@@ -137,6 +137,39 @@ TEST_F(UploadWindowTest, TheWholeRoadFromSplitToTheSameBytes) {
     EXPECT_TRUE(ReadFileBytes(rebuilt) == original) << "byte-identical";
 }
 
+// "Upload to this many sites at once" and the page-4 web check through the window's
+// handlers: three accounts at once, the first through Ftpc1, each log line with its account.
+TEST_F(UploadWindowTest, ThreeSitesAtOnceThroughTheWindow) {
+    const QList<WebHost::Account> accounts = {{"eva", "e-pass"}, {"finn", "f-pass"}, {"gus", "g-pass"}};
+    WebHost host(accounts);
+    host.ftp().logCommands();
+    ASSERT_TRUE(host.start()) << host.errorText().toStdString();
+    EXPECT_EQ(form().sesitesatonce->value(), 1) << "one site after another unless asked";
+    EXPECT_FALSE(form().cbresumeupload->isChecked());
+    EXPECT_FALSE(form().cbcheckweb->isChecked());
+    for (int i = 0; i < 3; ++i) {
+        const QString path = m_dir.filePath(QString("w%1.bin").arg(i + 1));
+        WriteFileBytes(path, SeededBytes(3 << 20, 30 + i));
+        form().uploadTable()->addRow({path, host.webSite(accounts[i].user), QString::number(3 << 20), "00000000",
+                                      host.ftpSite(), accounts[i].user, accounts[i].password, "?", "?"});
+    }
+    form().sesitesatonce->setValue(3);
+    form().cbcheckweb->setChecked(true);
+    sendFile();
+    const QString memo = form().Memo1->toPlainText();
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(uploadCell(r, UploadColumn::Progress), "100%") << r;
+        EXPECT_EQ(uploadCell(r, UploadColumn::Status), "226") << r;
+        EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[r].user, QString("w%1.bin").arg(r + 1))) ==
+                    ReadFileBytes(uploadCell(r, UploadColumn::Filename)));
+        const QString prefix = '[' + accounts[r].user + '@' + host.ftpSite() + "] ";
+        EXPECT_TRUE(memo.contains(prefix + QString("> STOR w%1.bin").arg(r + 1))) << prefix.toStdString();
+        EXPECT_TRUE(memo.contains(prefix + "! " + host.webSite(accounts[r].user) + QString("w%1.bin serves the part").arg(r + 1)));
+    }
+    EXPECT_GE(host.ftp().mostSessionsAtOnce(QString()), 2) << "the sites were sent to at once";
+    EXPECT_EQ(form().statelabel->text(), "1") << "Ftpc1 ran the first session";
+}
+
 // A run that cannot connect waits between attempts; Abort FTP ends it, and so does
 // closing the window, which also ends the live downloads.
 TEST_F(UploadWindowTest, AbortFtpAndClosingTheWindowEndTheRun) {
