@@ -228,6 +228,7 @@ void UploadSession::startStore(qint64 resumeAt) {
 }
 
 void UploadSession::storeDone(bool ok) {
+    m_lastSent = m_client.TransferCount();
     m_stored = ok && confirmsStore(m_client.StatusCode());
     // A store that ended without its completion (its time ran out, or it could not
     // start) takes its outcome from the client now: the completion that comes later
@@ -283,8 +284,10 @@ void UploadSession::quitDone() {
         m_run.setCell(m_row, UploadColumn::Progress, QStringLiteral("?"));
     if (m_broken && !m_run.m_aborted) {
         ++m_brokenStores;
-        log(m_resumable && m_restKnown ? QStringLiteral("! The store broke off: the rest of the part follows")
-                        : QStringLiteral("! The store broke off: the part is sent again from byte 0"));
+        log(QStringLiteral("! The store broke off after %1 bytes sent: %2")
+                .arg(m_lastSent)
+                .arg(m_resumable && m_restKnown ? QStringLiteral("the rest of the part follows")
+                                                : QStringLiteral("the part is sent again from byte 0")));
         return waitAndConnect(RetryWaitMs(m_brokenStores, m_run.m_run));
     }
     if (!m_confirmed || m_run.m_run.verify == UrlCheckMode::Off || m_run.m_aborted)
@@ -306,6 +309,10 @@ void UploadSession::verifyDone(const UrlCheckOutcome& outcome) {
                         FileNameOfPath(m_run.cell(m_row, UploadColumn::Filename));
     if (outcome.ok) {
         log(QStringLiteral("! %1 serves the part (%2)").arg(url).arg(outcome.statusCode));
+    } else if (outcome.statusCode == 0) {
+        // No answer at all (no such host, no connection from here) proves nothing about
+        // the address; a server that answers with anything but the part does.
+        log(QStringLiteral("! %1 could not be checked: %2").arg(url, outcome.reason));
     } else {
         ++m_run.m_webFailures;
         m_run.setCell(m_row, UploadColumn::Status, QStringLiteral("Error:web"));

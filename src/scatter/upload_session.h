@@ -90,6 +90,7 @@ private:
     // The bound of the request in progress, counted from its start or last progress.
     qint64 m_limitMs = 0;
     bool m_transferBegan = false;
+    qint64 m_lastSent = 0;  // bytes the last store handed to the network
     // The outcome of the row so far.
     bool m_stored = false;
     bool m_confirmed = false;

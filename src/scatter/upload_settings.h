@@ -33,7 +33,8 @@ struct UploadSettings {
     int brokenStoreAttempts = 10;
     // After a part is stored, its web address (the row's web site and the part's name,
     // as the manifest will have it) is checked: the length a HEAD announces, the CRC-32
-    // of a GET, or not at all. A part the address does not serve shows "Error:web".
+    // of a GET, or not at all. A part the address does not serve shows "Error:web" (an
+    // address that gives no answer at all is only noted in the log).
     UrlCheckMode verify = UrlCheckMode::Off;
 };
 

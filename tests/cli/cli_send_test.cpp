@@ -4,6 +4,7 @@
 #include "common/text_table.h"
 #include "scatter/site_list_file.h"
 #include "scatter/site_list_table.h"
+#include "scatter/splitter.h"
 #include "support/cli_runner.h"
 #include "support/event_wait.h"
 #include "support/scripted_ftp_server.h"
@@ -118,8 +119,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, CliSendRoad,
                          [](const auto& row) { return row.param.name; });
 
 // Three accounts at once on a server that allows three sessions from one address, the
-// third with a web address that leads nowhere: every part is stored, never two sessions
-// on one account, and the third account's parts are found not served.
+// third with a web address that leads nowhere, the parts sent from their ranges of the
+// source: every part is stored, never two sessions on one account, no upload folder, and
+// the third account's parts are found not served.
 TEST(CliSend, ThreeAccountsAtOnceAndAWrongWebAddress) {
     const QList<WebHost::Account> accounts = {{"anna", "a-pass-1"}, {"ben", "b-pass-2"}, {"carl", "c-pass-3"}};
     WebHost host(accounts);
@@ -128,20 +130,23 @@ TEST(CliSend, ThreeAccountsAtOnceAndAWrongWebAddress) {
     ASSERT_TRUE(host.start()) << host.errorText().toStdString();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    WriteFileBytes(dir.filePath("film.mkv"), SeededBytes((21 << 20) + 5, 21));
+    const QByteArray original = SeededBytes((21 << 20) + 5, 21);
+    WriteFileBytes(dir.filePath("film.mkv"), original);
     const QString wrongSite = host.webSite("nobody");
     const QString siteList =
         WriteSiteList(dir.filePath("ftplist.txt"), {{host.ftpSite(), "anna", "a-pass-1", host.webSite("anna")},
                                                     {host.ftpSite(), "ben", "b-pass-2", host.webSite("ben")},
                                                     {host.ftpSite(), "carl", "c-pass-3", wrongSite}});
     const CliRun send = RunCli({"send", dir.filePath("film.mkv"), "--sites", siteList, "--parts", "7", "--name", "film",
-                                "--parallel", "3", "--save-path", dir.filePath("send"), "-o", dir.filePath("film.pwq")},
+                                "--parallel", "3", "--no-part-files", "--save-path", dir.filePath("send"), "-o",
+                                dir.filePath("film.pwq")},
                                {.timeoutMs = 300000});
     EXPECT_EQ(send.status, 1) << send.err.toStdString();
     for (int i = 1; i <= 7; ++i) {
         const QString name = QString("film%1.bin").arg(i);
+        const PartSizes sizes = ComputePartSizes(original.size(), 7);
         EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[(i - 1) % 3].user, name)) ==
-                    ReadFileBytes(dir.filePath("send/film.mkv.uldir/" + name)))
+                    original.mid((i - 1) * sizes.partSize, i < 7 ? sizes.partSize : sizes.lastSize))
             << name.toStdString();
         EXPECT_EQ(send.err.contains("Error:web: " + wrongSite + name + ": 404"), i % 3 == 0) << name.toStdString();
     }
@@ -154,6 +159,7 @@ TEST(CliSend, ThreeAccountsAtOnceAndAWrongWebAddress) {
                                   ") does not serve the parts stored in it."));
     EXPECT_TRUE(send.err.contains("No manifest written: not every part is served at its web address."));
     EXPECT_FALSE(QFile::exists(dir.filePath("film.pwq")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("send/film.mkv.uldir")));
 }
 
 TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
