@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The sending side as a whole: "parcelwick-cli send" of a cached file in 3 parts to
-# vsftpd on loopback (split with the CRCs, upload in active mode, manifest) against
-# "split -n 3" and three "curl -T" uploads of the same parts one after another (active:
-# --ftp-port 127.0.0.1), in the same run, alternating: wall time, CPU seconds (user +
-# sys, children included) and peak memory of each. Every stored part is compared with
+# vsftpd on loopback (split with the CRCs, upload in active mode, SIZE check, manifest;
+# --verify=off, as no web server runs), and the same with --no-part-files (each part
+# sent from its range of the file, no part files), against "split -n 3" and three
+# "curl -T" uploads of the same parts one after another (active: --ftp-port 127.0.0.1),
+# in the same run, alternating: wall time, CPU seconds (user + sys, children included)
+# and peak memory of each. Every stored part is compared with
 # its source; the stored files and the parts go before the next run. Needs root (vsftpd,
 # and a PAM service file for the benchmark's own account, removed at the end).
 #
@@ -12,6 +14,7 @@
 #   RUNS=N          runs of each contender (default 5); the median counts
 #   SIZE_MIB=N      size of the file (default 340)
 #   SCRATCH=DIR     where the file, the parts and the server's root go (default ${TMPDIR:-/tmp})
+#   BASELINE=CLI    another parcelwick-cli (an earlier build) measured the same way
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -56,19 +59,27 @@ run() {
     mkdir -p "$work/parts"
     sync
     t0=$(date +%s%N)
-    if [[ $name == parcelwick ]]; then
-        /usr/bin/time -f "%U %S %M" -o "$work/time" "$cli" send "$work/big.bin" --sites "$work/ftplist.txt" \
-            --parts 3 --name big --save-path "$work/send" -q -o "$work/big.pwq" >/dev/null 2>"$work/log"
+    if [[ $name == parcelwick || $name == ranges || $name == baseline ]]; then
+        local program=$cli extra=(--verify=off)
+        [[ $name == ranges ]] && extra+=(--no-part-files)
+        [[ $name == baseline ]] && { program=$BASELINE; extra=(); }
+        /usr/bin/time -f "%U %S %M" -o "$work/time" "$program" send "$work/big.bin" --sites "$work/ftplist.txt" \
+            --parts 3 --name big --save-path "$work/send" -q "${extra[@]}" -o "$work/big.pwq" >/dev/null 2>"$work/log"
     else
         /usr/bin/time -f "%U %S %M" -o "$work/time" "$work/yardstick.sh"
     fi
     t1=$(date +%s%N)
     local parts=("$work"/parts/biga?)
-    [[ $name == parcelwick ]] && parts=("$work"/send/big.bin.uldir/big?.bin)
-    [[ ${#parts[@]} -eq 3 ]] || { echo "$name: not 3 parts" >&2; exit 1; }
-    for part in "${parts[@]}"; do
-        cmp -s "$part" "$work/root/$(basename "$part")" || { echo "$name: $(basename "$part") stored wrong" >&2; exit 1; }
-    done
+    [[ $name == parcelwick || $name == baseline ]] && parts=("$work"/send/big.bin.uldir/big?.bin)
+    if [[ $name == ranges ]]; then
+        [[ ! -e $work/send/big.bin.uldir ]] || { echo "ranges: an upload folder was written" >&2; exit 1; }
+        cat "$work"/root/big?.bin | cmp -s - "$work/big.bin" || { echo "ranges: the parts stored wrong" >&2; exit 1; }
+    else
+        [[ ${#parts[@]} -eq 3 ]] || { echo "$name: not 3 parts" >&2; exit 1; }
+        for part in "${parts[@]}"; do
+            cmp -s "$part" "$work/root/$(basename "$part")" || { echo "$name: $(basename "$part") stored wrong" >&2; exit 1; }
+        done
+    fi
     awk -v ns=$((t1 - t0)) '{printf "%.3f %.2f %d\n", ns / 1e9, $1 + $2, $3}' "$work/time"
 }
 
@@ -76,26 +87,36 @@ stats() {  # numbers on stdin -> "median min max"
     sort -g | awk '{v[NR]=$1} END {m = (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2; print m, v[1], v[NR]}'
 }
 
-run parcelwick >/dev/null; run yardstick >/dev/null  # warm-up, not counted
+contenders="parcelwick ranges yardstick"
+[[ -n ${BASELINE:-} ]] && contenders="parcelwick baseline ranges yardstick"
+for name in $contenders; do run "$name" >/dev/null; done  # warm-up, not counted
 declare -A wall cpu mem
 for ((i = 0; i < runs; i++)); do
-    # Alternate the order, so neither always runs on a machine warmed by the other.
-    order="parcelwick yardstick"; [[ $((i % 2)) -eq 1 ]] && order="yardstick parcelwick"
+    # Turn the order round each run, so no contender always runs on a machine warmed by another.
+    order=$(tr ' ' '\n' <<<"$contenders" | awk -v k=$i '{a[NR]=$0} END {for (j = 0; j < NR; j++) print a[(j + k) % NR + 1]}')
     for name in $order; do
         read -r w c m < <(run "$name")
         printf '  run %d %-10s %6.3f s  %5.2f s CPU  %6d KiB peak\n' "$i" "$name" "$w" "$c" "$m"
         wall[$name]+="$w "; cpu[$name]+="$c "; mem[$name]+="$m "
     done
 done
-echo "median [min-max] of $runs runs, $size_mib MiB in 3 parts to vsftpd on loopback, active:"
-for name in parcelwick yardstick; do
+echo "median [min-max] of $runs runs, $size_mib MiB in 3 parts to vsftpd on loopback, active, load $(cut -d' ' -f1-3 /proc/loadavg):"
+for name in $contenders; do
     read -r wm wl wh < <(tr ' ' '\n' <<<"${wall[$name]}" | grep . | stats)
     read -r cm cl ch < <(tr ' ' '\n' <<<"${cpu[$name]}" | grep . | stats)
     read -r mm ml mh < <(tr ' ' '\n' <<<"${mem[$name]}" | grep . | stats)
-    label="parcelwick-cli send"; [[ $name == yardstick ]] && label="split -n 3 + 3x curl -T"
+    case $name in
+        parcelwick) label="parcelwick-cli send" ;;
+        baseline) label="baseline send" ;;
+        ranges) label="send --no-part-files" ;;
+        yardstick) label="split -n 3 + 3x curl -T" ;;
+    esac
     printf '  %-24s wall %6.3f s [%.3f-%.3f]  CPU %5.2f s [%.2f-%.2f]  peak %5.1f MiB [%.1f-%.1f]\n' \
         "$label" "$wm" "$wl" "$wh" "$cm" "$cl" "$ch" "$(awk -v k="$mm" 'BEGIN{print k/1024}')" \
         "$(awk -v k="$ml" 'BEGIN{print k/1024}')" "$(awk -v k="$mh" 'BEGIN{print k/1024}')"
     eval "median_$name=$wm"
 done
-awk -v a="$median_parcelwick" -v b="$median_yardstick" 'BEGIN {printf "  wall-time ratio (parcelwick / split + curl): %.2f\n", a / b}'
+awk -v a="$median_parcelwick" -v r="$median_ranges" -v b="$median_yardstick" \
+    'BEGIN {printf "  wall-time ratio to split + curl: send %.2f, send --no-part-files %.2f\n", a / b, r / b}'
+[[ -n ${BASELINE:-} ]] && awk -v a="$median_baseline" -v b="$median_yardstick" 'BEGIN {printf "  baseline / split + curl: %.2f\n", a / b}'
+true

@@ -221,6 +221,10 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
          "Trust this certificate? No"},
         {"an unknown TLS mode", common + QStringList{"--sites", good, "--ftps=yes", "-o", manifest}, 2,
          {"send: --ftps takes off, try or require"}},
+        {"more sessions at once than accounts may have", common + QStringList{"--sites", good, "--parallel", "9", "-o", manifest},
+         2, {"send: --parallel takes a number from 1 to 8"}},
+        {"an unknown check of the web address", common + QStringList{"--sites", good, "--verify=head", "-o", manifest}, 2,
+         {"send: --verify takes length, crc or off"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
