@@ -39,12 +39,11 @@ class TAsyncSocket;
 // password (MaskPassword), where a server echoes it too.
 class TCustomFtpClient : public QObject {
 public:
-    // One upload block is sent at a time, the next when the socket has handed the
-    // previous one to the kernel, so every block costs one pass of the event loop.
+    // One upload block is read and sent at a time, the next when the socket has handed
+    // the previous one to the kernel, so every block costs one pass of the event loop.
     // Blocks of an Ethernet frame (1514 bytes) reached 0.3-0.4x curl's upload speed on
     // loopback, 64 KiB to 1 MiB 0.7-1.0x (bench/README.md); the file is still read in
-    // bounded chunks. Over a plain data connection the kernel takes the block from the
-    // file itself (sendfile), over TLS it is read and encrypted here.
+    // bounded chunks.
     static constexpr qint64 kUploadBlock = 256 * 1024;
     static constexpr qint64 kReceiveChunk = 2048;
 

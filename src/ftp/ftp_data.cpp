@@ -8,8 +8,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
-#include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -364,24 +362,9 @@ void TCustomFtpClient::SendNextBlock(quint16 error) {
 // socket's queue.
 qint64 TCustomFtpClient::sendFromFile(qint64 count) {
     off_t offset = off_t(m_localFile->pos());
-    // sendfile has no MSG_NOSIGNAL: a connection the server has closed would end the
-    // process with SIGPIPE. The signal is held back around the call and dropped; the
-    // queue's own send then meets the closed connection and reports it.
-    sigset_t pipe, before;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, &before);
     const ssize_t sent = ::sendfile(m_data->HSocket(), m_localFile->handle(), &offset, size_t(count));
-    const int error = errno;
-    // Also after a partial send: the connection may have closed behind its last byte.
-    sigset_t pending;
-    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        const timespec now{};
-        sigtimedwait(&pipe, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (sent <= 0)
-        return sent < 0 && error != EAGAIN ? -1 : 0;
+        return sent < 0 && errno != EAGAIN ? -1 : 0;
     m_localFile->seek(offset);
     m_transferCount += sent;
     return sent;
