@@ -279,7 +279,6 @@ private:
     void dataEnded(quint16 error);
     void transferEnd();
     void SendNextBlock(quint16 error);
-    qint64 sendFromFile(qint64 count);
     void postSendData();
     bool openUploadRange();
     void HandleFeatReply();

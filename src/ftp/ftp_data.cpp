@@ -7,8 +7,6 @@
 #include <QFile>
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 // ---- opening the data connection ----
@@ -322,17 +320,7 @@ void TCustomFtpClient::SendNextBlock(quint16 error) {
     if (!m_sendBuffer)
         m_sendBuffer.reset(new char[kUploadBlock]);
     // Never past the range: a file that grows while it is sent does not grow the upload.
-    qint64 want = qMin<qint64>(kUploadBlock, m_uploadSize - m_transferCount);
-    if (want > 0 && !m_data->TlsActive()) {
-        const qint64 given = sendFromFile(want);
-        if (given == want) {
-            // All of it is with the kernel: an empty send brings the socket's "all sent"
-            // from the event loop, and with it the next block.
-            m_data->Send(m_sendBuffer.get(), 0);
-            return;
-        }
-        want -= qMax<qint64>(0, given);
-    }
+    const qint64 want = qMin<qint64>(kUploadBlock, m_uploadSize - m_transferCount);
     const qint64 count = want > 0 ? m_localFile->read(m_sendBuffer.get(), want) : 0;
     if (count < 0) {
         display(QStringLiteral("! Error reading file"));
@@ -353,21 +341,6 @@ void TCustomFtpClient::SendNextBlock(quint16 error) {
     }
     m_transferCount += count;
     m_data->Send(m_sendBuffer.get(), count);
-}
-
-// A plain data connection takes the block straight from the file (sendfile): the bytes
-// are not copied through this process, which halves the processor time of an upload.
-// Returns the bytes the kernel took (0 when it takes none now, or -1 when it cannot
-// send from a file at all); the rest of the block goes the ordinary way, through the
-// socket's queue.
-qint64 TCustomFtpClient::sendFromFile(qint64 count) {
-    off_t offset = off_t(m_localFile->pos());
-    const ssize_t sent = ::sendfile(m_data->HSocket(), m_localFile->handle(), &offset, size_t(count));
-    if (sent <= 0)
-        return sent < 0 && errno != EAGAIN ? -1 : 0;
-    m_localFile->seek(offset);
-    m_transferCount += sent;
-    return sent;
 }
 
 void TCustomFtpClient::HandleTransferReply() {
