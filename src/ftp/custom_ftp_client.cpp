@@ -411,8 +411,13 @@ void TCustomFtpClient::controlDnsLookupDone(quint16 error) {
 }
 
 void TCustomFtpClient::controlSessionConnected(quint16 error) {
-    if (error != 0)
-        return failRequest(500, error, FailText::Response, socketFailureText(error), true);
+    if (error != 0) {
+        // A name with several addresses that all failed: say which were tried.
+        QString text = socketFailureText(error);
+        if (const QString tried = m_control->TriedAddressesText(); !tried.isEmpty())
+            text += QStringLiteral(" (tried ") + tried + ')';
+        return failRequest(500, error, FailText::Response, text, true);
+    }
     m_controlOpen = true;
 }
 
