@@ -6,6 +6,9 @@
 # start_vsftpd WORK tls: the same server requiring explicit TLS for logins and data, and
 # session reuse on data connections, with a throw-away certificate for "localhost"
 # (WORK/cert.pem, which the clients take as their CA); $ftp_host is the name to use.
+# FTP_ACCOUNTS=N adds the accounts bench2 .. benchN (same password) with the login
+# directories WORK/root2 .. WORK/rootN; VSFTPD_EXTRA holds more lines of its
+# configuration (local_max_rate=4000000).
 start_vsftpd() {
     local work=$1 vsftpd i tls_conf= curl_tls=()
     vsftpd=$(command -v vsftpd || ls /usr/sbin/vsftpd 2>/dev/null || true)
@@ -18,6 +21,13 @@ start_vsftpd() {
     echo "bench:$(python3 -c 'import crypt,sys; print(crypt.crypt(sys.argv[1], crypt.mksalt(crypt.METHOD_SHA512)))' "$ftp_password" 2>/dev/null)" >"$work/passwd"
     printf 'auth required pam_pwdfile.so nodelay pwdfile=%s/passwd\naccount required pam_permit.so\n' "$work" >"/etc/pam.d/$ftp_pam"
     echo "local_root=$work/root" >"$work/users/bench"
+    local n hash
+    for ((n = 2; n <= ${FTP_ACCOUNTS:-1}; n++)); do
+        mkdir -p "$work/root$n"
+        hash=$(python3 -c 'import crypt,sys; print(crypt.crypt(sys.argv[1], crypt.mksalt(crypt.METHOD_SHA512)))' "$ftp_password" 2>/dev/null)
+        echo "bench$n:$hash" >>"$work/passwd"
+        echo "local_root=$work/root$n" >"$work/users/bench$n"
+    done
     ftp_host=127.0.0.1
     if [[ ${2:-} == tls ]]; then
         openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
@@ -57,6 +67,7 @@ pasv_address=127.0.0.1
 port_enable=YES
 xferlog_enable=NO
 $tls_conf
+${VSFTPD_EXTRA:-}
 CONF
     "$vsftpd" "$work/vsftpd.conf" &
     vsftpd_pid=$!

@@ -227,8 +227,7 @@ void TForm1::Open1Click() {
 void TForm1::ParcelwickWizard1Click() { PageControl1->setCurrentIndex(1); }
 
 // Ends the event loop without closing the window, so FormClose does not run. An upload
-// run in progress is aborted first: it waits in loops of its own, which the exit does
-// not end, and would keep the program alive (retrying an unreachable server for ever).
+// run in progress is aborted first, so that no session of it outlives the loop.
 void TForm1::Exit1Click() {
     if (m_upload->running())
         btnAbortFTPClick();

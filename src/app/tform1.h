@@ -214,6 +214,7 @@ public:
     QLabel* Label10 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* btnMain = nullptr;
+    QCheckBox* cbcheckweb = nullptr;  // each stored part's web address is checked (its length)
     QLabel* Label11 = nullptr;
     // Page 5, "Help/Upgrade/Ads".
     QPushButton* btnHelp = nullptr;
@@ -237,6 +238,9 @@ public:
     QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
     QLabel* lbftptls = nullptr;
     QComboBox* cbftptls = nullptr;  // "FTP over TLS" of an upload run: its item index is a TFtpTlsMode
+    QLabel* lbsitesatonce = nullptr;
+    LimitSpinBox* sesitesatonce = nullptr;  // accounts an upload run sends to at once (1: one part after another)
+    QCheckBox* cbresumeupload = nullptr;    // a store broken off is tried again in the run, with REST where offered
     // Beneath the tab control, never seen.
     QPushButton* btnReBuild = nullptr;
 

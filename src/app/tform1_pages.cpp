@@ -205,6 +205,8 @@ void TForm1::buildPage4(QWidget* page) {
                     "     The PWQ file will then contain all the info on the file locations.\n"
                     "     E-Mail this PWQ file to your friends or upload to your site!",
                     108, 306);
+    // Nothing is fetched from the web sites unless the user asks.
+    cbcheckweb = checkBox(page, "cbcheckweb", "Check the web address of each part after sending", false, 8, 362);
 }
 
 void TForm1::buildPage5(QWidget* page) {
@@ -255,4 +257,9 @@ void TForm1::buildPage6(QWidget* page) {
     cbftptls = named(new QComboBox(page), "cbftptls");
     cbftptls->addItems({"Off (plain FTP)", "When offered", "Required"});
     cbftptls->setGeometry(120, 215, 160, 26);
+    // One part after another unless the user asks; never two sessions on one account.
+    lbsitesatonce = label(page, "lbsitesatonce", "Upload to this many sites at once", 8, 254);
+    sesitesatonce = spin(page, "sesitesatonce", 1, 8, 1, {250, 249, 60, 26});
+    // A broken store waits for the next Send File and starts from its first byte unless asked.
+    cbresumeupload = checkBox(page, "cbresumeupload", "Resume broken uploads", false, 8, 284);
 }

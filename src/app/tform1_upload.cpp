@@ -1,5 +1,6 @@
-// Page 4, "Part 3": Send File and Abort FTP bound to the upload run, and the events of
+// Page 4: Send File and Abort FTP bound to the upload run, and the events of
 // the window's FTP client.
+#include "app/limit_spin_box.h"
 #include "app/tform1.h"
 #include "ftp/ftp_client.h"
 #include "scatter/upload_driver.h"
@@ -30,9 +31,12 @@ void TForm1::buildUpload() {
             UploadSettings settings;
             settings.passive = cbpassiveftp->isChecked();
             settings.tlsMode = TFtpTlsMode(cbftptls->currentIndex());
+            settings.sessions = sesitesatonce->value();
+            settings.resume = cbresumeupload->isChecked();
+            settings.verify = cbcheckweb->isChecked() ? UrlCheckMode::Length : UrlCheckMode::Off;
             return settings;
         });
-    // A run inside a run is not possible: Send File waits for the run to end.
+    // Send File comes back when the run ends.
     m_upload->onRunning = [this](bool running) { Button2->setEnabled(!running); };
 }
 

@@ -29,7 +29,8 @@ const char kUsage[] =
     "\n"
     "  -o, --output FILE  where the document goes\n"
     "      --timeout S    seconds for each of the connection, the TLS handshake and the\n"
-    "                     response header of each hop (default 30; 0: no bound)\n"
+    "                     response header of each hop, and for every pause in the\n"
+    "                     document (default 30; 0: no bound)\n"
     "      --resolve HOST:ADDR\n"
     "                     reach HOST (of the URL or of a relocation) at this numeric\n"
     "                     address instead of looking it up; several joined by commas are\n"
@@ -101,6 +102,7 @@ int runGet(const QStringList& args) {
     THttpClient client;
     client.SetURL(url);
     client.SetTimeout(timeout);
+    client.SetBodyIdleTimeout(timeout);
     client.SetRcvdStream(&out);
     client.OnLocationChange = [&](THttpClient* c) { say("Location: " + c->Location()); };
     client.OnSessionConnected = [&](THttpClient* c) {

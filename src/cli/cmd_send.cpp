@@ -10,13 +10,17 @@
 #include "cli/tls_options.h"
 #include "common/text_table.h"
 #include "ftp/ftp_client.h"
+#include "cli/split_progress.h"
+#include "common/user_error.h"
 #include "scatter/assignment.h"
+#include "scatter/part_ranges.h"
 #include "scatter/site_list_file.h"
 #include "scatter/site_list_table.h"
 #include "scatter/split_source.h"
 #include "scatter/upload_driver.h"
 #include "scatter/upload_table.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QList>
 
@@ -27,7 +31,8 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli send SOURCE --sites FILE [--parts N] [--recovery M] [--sha256] [--name BASE]\n"
     "                           [--ext EXT] [--save-path DIR] [--user TEXT] [--comment TEXT] [--passive]\n"
-    "                           [--ftps=off|try|require] [--cacert FILE] [--insecure]\n"
+    "                           [--ftps=off|try|require] [--parallel N] [--no-resume]\n"
+    "                           [--verify=length|crc|off] [--no-part-files] [--cacert FILE] [--insecure]\n"
     "                           [--trust-fingerprint SHA256] [-q] -o OUT.pwq\n"
     "\n"
     "Splits SOURCE as \"pwq\" does, gives part i of the N + M parts (recovery parts after\n"
@@ -41,7 +46,12 @@ const char Usage[] =
     "path once every part is stored. A connection\n"
     "that fails is tried again without end, 1 s after the first failure, then 2, 4 ...\n"
     "up to 30 s apart; a login the server refuses (or a site without a password) gives\n"
-    "that part up at once. The FTP log goes to stderr with the passwords masked; on a\n"
+    "that part up at once; an account that answers 421 (or 530 \"too many connections\")\n"
+    "is busy, and its part waits 1 s, then 2, 4 ... up to 60 s, and is tried again.\n"
+    "Several accounts are sent to at once (--parallel), never two sessions on one\n"
+    "account; a store broken off in the middle is tried again, and where the server\n"
+    "offers REST STREAM only the rest is sent (\"! Resuming part at byte N\").\n"
+    "The FTP log goes to stderr with the passwords masked; on a\n"
     "terminal one progress line shows the upload. Ctrl-C aborts like \"Abort FTP\".\n"
     "A site-list file that others than its owner may read gets a warning: it holds the\n"
     "passwords.\n"
@@ -64,13 +74,31 @@ const char Usage[] =
     "                     handshake gives the part up (Status Error:TLS), and a server\n"
     "                     certificate that is not trusted gives up the parts of that server,\n"
     "                     with its fingerprint\n"
+    "  --parallel N       sessions at once, 1..8, each to another account (default: the\n"
+    "                     number of accounts in the site list, at most 8); with more\n"
+    "                     than one, each log line begins with its site: [HOST] or\n"
+    "                     [USER@HOST] where accounts share a host\n"
+    "  --no-resume        a store broken off is not tried again in this send (the part\n"
+    "                     is not stored, and a later send starts it from its first byte)\n"
+    "  --verify MODE      after each store, the part's web address (its site's web\n"
+    "                     address and the part's name, as the manifest has it) is checked:\n"
+    "                     length (the default) by HEAD and the announced length, crc by\n"
+    "                     GET and the CRC-32 of what comes (nothing is kept), off not at\n"
+    "                     all. A part the address does not serve (404, another length or\n"
+    "                     CRC) gets Status Error:web, and the account whose web address\n"
+    "                     is wrong is named; an address that gives no answer at all (no\n"
+    "                     such host, no connection) is only noted in the log\n"
+    "  --no-part-files    no part files are written: each part is sent from its byte\n"
+    "                     range of SOURCE (the CRCs from one read of it), so SOURCE needs\n"
+    "                     no free space for its parts; the parts keep their names\n"
     "  -o, --output OUT   the manifest file to write\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
     "exit status: 0 every part was stored (the server answered 226 or 250 and, where it\n"
-    "can tell, holds the part's size) and the manifest was written; 1 the site list, the\n"
-    "split, an upload or the manifest failed (without every part stored no manifest is\n"
-    "written); 2 wrong options or arguments; 130 interrupted by Ctrl-C.";
+    "can tell, holds the part's size), its web address serves it (unless --verify=off)\n"
+    "and the manifest was written; 1 the site list, the split, an upload, a web address\n"
+    "or the manifest failed (then no manifest is written); 2 wrong options or arguments;\n"
+    "130 interrupted by Ctrl-C.";
 
 constexpr int ExitInterrupted = 130;
 
@@ -93,7 +121,7 @@ bool LoadSites(const QString& path, TextTable& sites) {
     return true;
 }
 
-// Each row's first byte within all the parts, for a progress line over the whole upload.
+// Each row's first byte within all the parts; the last is the bytes of all of them.
 QList<qint64> PartOffsets(const TextTable& uploads) {
     QList<qint64> offsets;
     qint64 total = 0;
@@ -104,14 +132,56 @@ QList<qint64> PartOffsets(const TextTable& uploads) {
     return offsets;
 }
 
+std::optional<UrlCheckMode> UrlCheckModeNamed(const QString& name) {
+    if (name == "length")
+        return UrlCheckMode::Length;
+    if (name == "crc")
+        return UrlCheckMode::Crc;
+    if (name == "off")
+        return UrlCheckMode::Off;
+    return std::nullopt;
+}
+
+// Every part not stored, and every account whose web address does not serve what was
+// stored in it (the commonest mistake: a WebSite that does not lead to the FTP folder).
+void ReportUnsent(const TextTable& uploads) {
+    QStringList wrongSites;
+    bool stored = true;
+    for (int r = 0; r < uploads.rows(); ++r) {
+        const QString status = uploads.cell(r, UploadColumn::Status);
+        if (uploads.cell(r, UploadColumn::Progress) != "100%") {
+            stored = false;
+            CliErr(QStringLiteral("part %1/%2 not stored: %3 (Status %4)")
+                       .arg(r + 1)
+                       .arg(uploads.rows())
+                       .arg(uploads.cell(r, UploadColumn::Filename), status));
+        } else if (status == "Error:web") {
+            const QString account = QStringLiteral("%1 at %2 (web address %3)")
+                                        .arg(uploads.cell(r, UploadColumn::UserName),
+                                             uploads.cell(r, UploadColumn::FtpSite), uploads.cell(r, UploadColumn::Site));
+            if (!wrongSites.contains(account))
+                wrongSites << account;
+        }
+    }
+    for (const QString& account : wrongSites)
+        CliErr("The web address of account " + account + " does not serve the parts stored in it.");
+    CliErr(stored ? QStringLiteral("No manifest written: not every part is served at its web address.")
+                  : QStringLiteral("No manifest written: not every part is stored."));
+}
+
 int RunSend(const QStringList& args) {
     QCommandLineParser parser;
     const QCommandLineOption sitesOption("sites", "", "FILE");
     const QCommandLineOption passiveOption("passive");
     const QCommandLineOption ftpsOption("ftps", "", "MODE", "off");
+    const QCommandLineOption parallelOption("parallel", "", "N");
+    const QCommandLineOption noResumeOption("no-resume");
+    const QCommandLineOption verifyOption("verify", "", "MODE", "length");
+    const QCommandLineOption noPartFilesOption("no-part-files");
     const ScatterOptions options;
     const CliTlsOptions tls;
-    parser.addOptions({sitesOption, passiveOption, ftpsOption});
+    parser.addOptions({sitesOption, passiveOption, ftpsOption, parallelOption, noResumeOption, verifyOption,
+                       noPartFilesOption});
     options.addTo(parser);
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "send", Usage, args, {1, 1}, &options.quiet))
@@ -123,16 +193,38 @@ int RunSend(const QStringList& args) {
         return *exit;
     if (!parser.isSet(sitesOption))
         return CliUsageFailure("send", "no --sites given", Usage);
+    bool parallelOk = true;
+    const int parallel = parser.isSet(parallelOption) ? parser.value(parallelOption).toInt(&parallelOk) : 8;
+    if (!parallelOk || parallel < 1 || parallel > 8)
+        return CliUsageFailure("send", "--parallel takes a number from 1 to 8", Usage);
+    const std::optional<UrlCheckMode> verify = UrlCheckModeNamed(parser.value(verifyOption));
+    if (!verify)
+        return CliUsageFailure("send", "--verify takes length, crc or off", Usage);
     if (const auto exit = CheckScatterOptions(parser, options, "send", Usage))
         return *exit;
 
     TextTable sites(SiteListColumns());
     if (!LoadSites(parser.value(sitesOption), sites))
         return CliFailure;
-    const SplitRequest request = ScatterSplitRequest(parser, options);
+    SplitRequest request = ScatterSplitRequest(parser, options);
     TextTable uploads(UploadTableColumns());
     const bool quiet = parser.isSet(options.quiet);
-    const std::optional<SplitOutcome> split = SplitForScatter(request, uploads, quiet);
+    // Without part files the data parts are sent from their byte ranges of the source;
+    // recovery parts, which exist nowhere else, are still written to the upload folder.
+    const bool noPartFiles = parser.isSet(noPartFilesOption);
+    std::optional<SplitOutcome> split;
+    if (noPartFiles && !request.strong()) {
+        try {
+            ProgressLine crcProgress("crc " + FileNameOfPath(request.sourcePath), -1, quiet);
+            split = DescribePartRanges(request, uploads, SplitProgressOn(crcProgress, request.parts));
+        } catch (const UserError& e) {
+            CliErr(e.text());
+            return CliFailure;
+        }
+    } else {
+        request.writeDataParts = !noPartFiles;
+        split = SplitForScatter(request, uploads, quiet);
+    }
     if (!split)
         return CliFailure;
     CliPrompt prompt(CliPrompt::InformationTo::Stderr);
@@ -152,17 +244,40 @@ int RunSend(const QStringList& args) {
             UploadSettings settings;
             settings.passive = parser.isSet(passiveOption);
             settings.tlsMode = *tlsMode;
+            // The driver gives no more sessions than there are accounts.
+            settings.sessions = parallel;
+            settings.resume = !parser.isSet(noResumeOption);
+            settings.verify = *verify;
             return settings;
         });
     driver.BindClientEvents();
+    if (noPartFiles)
+        driver.SendRowsFromRanges(request.sourcePath, DataRowStarts(*split, uploads));
+    // Several parts may move at once: the line shows the sum of what each has sent.
+    QList<qint64> sentOf(uploads.rows(), 0);
+    qint64 sentInAll = 0;
     driver.onProgress = [&](int row, qint64 sent) {
-        progress.update(offsets.value(row) + sent, QStringLiteral("part %1/%2").arg(row + 1).arg(uploads.rows()));
+        if (row < 0 || row >= sentOf.size())
+            return;
+        sentInAll += sent - sentOf[row];
+        sentOf[row] = sent;
+        progress.update(sentInAll, QStringLiteral("part %1/%2").arg(row + 1).arg(uploads.rows()));
+    };
+    QEventLoop loop;
+    bool ended = false;
+    bool allStored = false;
+    driver.onFinished = [&](bool allSent) {
+        allStored = allSent;
+        ended = true;
+        loop.quit();
     };
     const InterruptPipe interrupt([&] {
         progress.finish();
         driver.Abort();
     });
-    const bool allStored = driver.Send();
+    driver.Send();
+    if (!ended)
+        loop.exec();
     progress.finish();
 
     if (interrupt.interrupted()) {
@@ -170,13 +285,7 @@ int RunSend(const QStringList& args) {
         return ExitInterrupted;
     }
     if (!allStored) {
-        for (int r = 0; r < uploads.rows(); ++r)
-            if (uploads.cell(r, UploadColumn::Progress) != "100%")
-                CliErr(QStringLiteral("part %1/%2 not stored: %3 (Status %4)")
-                           .arg(r + 1)
-                           .arg(uploads.rows())
-                           .arg(uploads.cell(r, UploadColumn::Filename), uploads.cell(r, UploadColumn::Status)));
-        CliErr("No manifest written: not every part is stored.");
+        ReportUnsent(uploads);
         return CliFailure;
     }
     return WriteScatterManifest(parser, options, request, *split, uploads) ? CliSuccess : CliFailure;

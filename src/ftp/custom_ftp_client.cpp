@@ -101,6 +101,43 @@ void TCustomFtpClient::storeErrorMessage() {
         m_errorMessage = m_lastResponse;
 }
 
+void TCustomFtpClient::failRequest(int status, int error, FailText kind, const QString& text, bool closeControl) {
+    m_awaitingReply = false;
+    m_replyHandler = nullptr;
+    m_continueRequest = nullptr;
+    switch (kind) {
+    case FailText::Response:
+        m_lastResponse = MaskPassword(text, m_passWord);
+        storeErrorMessage();
+        break;
+    case FailText::Reply:
+        storeErrorMessage();
+        break;
+    case FailText::Remark:
+        if (m_errorMessage.isEmpty())
+            m_errorMessage = MaskPassword(text, m_passWord);
+        break;
+    case FailText::Local:
+        m_errorMessage = MaskPassword(text, m_passWord);
+        break;
+    }
+    m_statusCode = m_requestResult = status;
+    m_resumeAt = 0;
+    releaseLocalFile();
+    if (m_data->State() != wsClosed)
+        closeData();
+    SignalDone(error != 0 ? error : status);
+    if (closeControl) {
+        m_control->Close();
+        setState(fcReady);
+    }
+}
+
+void TCustomFtpClient::beginRequest(TFtpRequest type) {
+    m_requestType = type;
+    ++m_requestSerial;
+}
+
 // ---- requests ----
 
 void TCustomFtpClient::StartRequest(TFtpRequest type, TFtpStepSet steps) {
@@ -112,7 +149,7 @@ void TCustomFtpClient::StartRequest(TFtpRequest type, TFtpStepSet steps) {
         return;
     m_savedResponse = m_lastResponse;
     m_savedStatus = -1;
-    m_requestType = type;
+    beginRequest(type);
     m_requestResult = 0;
     m_stepSet = steps;
     m_currentStep = stNone;
@@ -208,28 +245,24 @@ void TCustomFtpClient::SignalDone(int error) {
         m_statusCode = m_savedStatus;
     }
     m_inRequest = false;
-    m_target->post(NotifyRequestDone, m_requestType, quint16(error));
+    // The request's number travels with its end (DoneSerial).
+    m_target->post(NotifyRequestDone, qintptr(m_requestType) | (qintptr(m_requestSerial) << 8), quint16(error));
 }
 
 // The request ends at once with the step's reason, as if the server had refused it.
 void TCustomFtpClient::failStep(const QString& reason) {
     display(QStringLiteral("! ") + reason);
-    m_awaitingReply = false;
-    m_replyHandler = nullptr;
-    if (m_errorMessage.isEmpty())
-        m_errorMessage = reason;
-    m_statusCode = m_requestResult = 500;
-    m_continueRequest = nullptr;
     m_doneFlag = false;
-    SignalDone(500);
+    failRequest(500, 500, FailText::Remark, reason);
 }
 
 void TCustomFtpClient::handleNotification(int msg, qintptr wParam, qintptr lParam) {
     try {
         if (msg == NotifyRequestDone) {
             // Nothing of the client is touched after the handler: it may delete us.
+            m_doneSerial = quint32(quint64(wParam) >> 8);
             if (OnRequestDone)
-                OnRequestDone(this, TFtpRequest(wParam), quint16(lParam));
+                OnRequestDone(this, TFtpRequest(wParam & 0xff), quint16(lParam));
             return;
         }
         if (msg == NotifySendData && wParam == m_transferSerial && !m_sending) {
@@ -263,7 +296,7 @@ void TCustomFtpClient::IssueCommand(TFtpRequest type, const QString& command, st
     if (!commandAllowed())
         return;
     if (!m_inRequest)
-        m_requestType = type;
+        beginRequest(type);
     sendStepCommand(command, accepted, afterReply);
 }
 
@@ -349,10 +382,11 @@ void TCustomFtpClient::OpenStep() {
         return;
     }
     if (!m_inRequest)
-        m_requestType = rqOpen;
+        beginRequest(rqOpen);
     m_currentStep = stOpen;
     m_doneFlag = false;
     m_dataTls = false;
+    m_offersRestStream = false;
     m_reader.clear();
     m_requestResult = 0;
     setState(fcLookingUp);
@@ -360,13 +394,8 @@ void TCustomFtpClient::OpenStep() {
 }
 
 void TCustomFtpClient::controlDnsLookupDone(quint16 error) {
-    if (error != 0) {
-        m_lastResponse = socketFailureText(error);
-        m_statusCode = m_requestResult = 500;
-        storeErrorMessage();
-        SignalDone(error);
-        return;
-    }
+    if (error != 0)
+        return failRequest(500, error, FailText::Response, socketFailureText(error));
     if (m_state != fcLookingUp)
         return;
     try {
@@ -377,25 +406,17 @@ void TCustomFtpClient::controlDnsLookupDone(quint16 error) {
         m_awaitingReply = true;
         m_control->Connect();
     } catch (const ESocketException& e) {
-        m_awaitingReply = false;
-        m_lastResponse = QStringLiteral("500 ESocketException: ") + e.text();
-        m_statusCode = m_requestResult = 500;
-        storeErrorMessage();
-        SignalDone(500);
+        failRequest(500, 500, FailText::Response, QStringLiteral("500 ESocketException: ") + e.text());
     }
 }
 
 void TCustomFtpClient::controlSessionConnected(quint16 error) {
     if (error != 0) {
-        m_awaitingReply = false;
-        m_lastResponse = socketFailureText(error);
-        m_statusCode = m_requestResult = 500;
-        storeErrorMessage();
-        m_continueRequest = nullptr;
-        SignalDone(error);
-        m_control->Close();
-        setState(fcReady);
-        return;
+        // A name with several addresses that all failed: say which were tried.
+        QString text = socketFailureText(error);
+        if (const QString tried = m_control->TriedAddressesText(); !tried.isEmpty())
+            text += QStringLiteral(" (tried ") + tried + ')';
+        return failRequest(500, error, FailText::Response, text, true);
     }
     m_controlOpen = true;
 }

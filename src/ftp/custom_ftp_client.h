@@ -67,6 +67,13 @@ public:
     void SetHostFileName(const QString& v) { m_hostFileName = v; }
     QString LocalFileName() const { return m_localFileName; }
     void SetLocalFileName(const QString& v) { m_localFileName = v; }
+    // Beyond the classic client: an upload sends the bytes of the local file from this
+    // offset on (0), this many of them (-1: to the end), so that one file can be sent in
+    // byte ranges without copies; REST resumes inside the range.
+    qint64 LocalFileStart() const { return m_localFileStart; }
+    void SetLocalFileStart(qint64 v) { m_localFileStart = v; }
+    qint64 LocalFileLength() const { return m_localFileLength; }
+    void SetLocalFileLength(qint64 v) { m_localFileLength = v; }
     bool DisplayFileFlag() const { return m_displayFileFlag; }
     void SetDisplayFileFlag(bool v) { m_displayFileFlag = v; }
     bool Binary() const { return m_typeLetter == 'I'; }  // true
@@ -112,6 +119,13 @@ public:
     qint64 TransferCount() const { return m_transferCount; }
     qint64 ResumeAt() const { return m_resumeAt; }
     void SetResumeAt(qint64 v) { m_resumeAt = v; }
+    // The last FEAT reply of this session listed REST STREAM: a store may be resumed.
+    bool OffersRestStream() const { return m_offersRestStream; }
+    // Each request gets a number when it starts; OnRequestDone reports the number of the
+    // request it ends in DoneSerial, so that a caller who has gone on (after a time-out)
+    // can tell the late end of an earlier request from the end of the one it waits for.
+    quint32 RequestSerial() const { return m_requestSerial; }
+    quint32 DoneSerial() const { return m_doneSerial; }
     // The outcome of the step or request in progress, or of the last one: 0, or the
     // failing code (a reply code, 500 for a step that could not start, a socket or TLS
     // error number such as TLS_ERR_HANDSHAKE).
@@ -145,6 +159,7 @@ public:
     void NlstStep();
     void StorStep();
     void AppeStep();
+    void FeatStep();
 
     // ---- multi-step requests ----
     void StartConnect();
@@ -157,6 +172,8 @@ public:
     void StartSystSession();
     void StartSizeSession();
     void StartPut();
+    // PORT, REST ResumeAt (answered 350), STOR: the rest of the local file (or range).
+    void StartResumePut();
     void StartAppend();
     void StartRenameSession();
     void StartRename();
@@ -179,9 +196,24 @@ protected:
     NotificationTarget* Target() const { return m_target; }
     void setErrorState(int statusCode, const QString& message);
 
+    // How a failed request keeps its text.
+    enum class FailText {
+        Reply,     // the failing reply, already in LastResponse, is the error (unless one is held)
+        Response,  // the text becomes LastResponse, and the error unless one is held
+        Remark,    // the text is the error unless one is held; LastResponse stays
+        Local      // the text replaces the error: a failure on this side
+    };
+    // The one ending of a failed request: no reply is awaited any more, the local file
+    // and the data connection are released, StatusCode and RequestResult take `status`,
+    // and OnRequestDone follows with `error` (the status when 0). With closeControl the
+    // control connection closes after it, and the client is ready for a new login.
+    void failRequest(int status, int error, FailText kind, const QString& text = QString(),
+                     bool closeControl = false);
+
 private:
     using Routine = void (TCustomFtpClient::*)();
     enum Notification { NotifyRequestDone = 1, NotifySendData = 2 };
+    void beginRequest(TFtpRequest type);
     enum class PassiveVerb { Epsv, Pasv };
 
     // engine
@@ -248,6 +280,8 @@ private:
     void transferEnd();
     void SendNextBlock(quint16 error);
     void postSendData();
+    bool openUploadRange();
+    void HandleFeatReply();
     void DiscardPutData();
     void downloadStep(const char* verb, TFtpRequest type);
     void AcceptGetData();
@@ -263,6 +297,8 @@ private:
 
     // published
     QString m_hostName, m_port, m_userName, m_passWord, m_hostDirName, m_hostFileName, m_localFileName;
+    qint64 m_localFileStart = 0;
+    qint64 m_localFileLength = -1;
     bool m_displayFileFlag = false;
     char m_typeLetter = 'I';
     QString m_errorMessage;
@@ -282,6 +318,9 @@ private:
     qint64 m_replySize = 0;
     qint64 m_transferCount = 0;
     qint64 m_resumeAt = 0;
+    bool m_offersRestStream = false;
+    quint32 m_requestSerial = 0;
+    quint32 m_doneSerial = 0;
 
     // engine
     bool m_controlOpen = false;

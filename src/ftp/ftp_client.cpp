@@ -38,6 +38,11 @@ bool TFtpClient::Abort() {
     return true;
 }
 
+void TFtpClient::AbortForTimeout() {
+    AbortNow();
+    setErrorState(426, QStringLiteral("426 Timeout"));
+}
+
 bool TFtpClient::Progress() {
     const bool goOn = TCustomFtpClient::Progress();
     // A transfer that keeps moving never times out: the limit counts from the last chunk.
@@ -80,8 +85,7 @@ bool TFtpClient::WaitUntilReady() {
         }
         if (QCoreApplication::closingDown() || (m_timeout > 0 && steadyMs() > m_deadline)) {
             m_wake.stop();
-            AbortNow();
-            setErrorState(426, QStringLiteral("426 Timeout"));
+            AbortForTimeout();
             return false;
         }
         rearm();

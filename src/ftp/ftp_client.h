@@ -32,6 +32,10 @@ public:
     bool Size();
     bool Quit();
     bool Abort();
+    // A request that has waited too long: aborted, with StatusCode 426 and ErrorMessage
+    // "426 Timeout" (the abort's own OnRequestDone comes later and finds them). For
+    // callers that start requests and bound the wait themselves.
+    void AbortForTimeout();
 
 protected:
     bool Progress() override;

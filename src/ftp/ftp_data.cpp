@@ -94,9 +94,7 @@ void TCustomFtpClient::handlePassiveReply() {
         if (const auto port = FtpPassivePort(m_lastLine))
             return connectPassive(*port);
     }
-    storeErrorMessage();
-    m_requestResult = code;
-    SignalDone(code);
+    failRequest(code, code, FailText::Reply);
 }
 
 void TCustomFtpClient::connectPassive(quint16 port) {
@@ -113,11 +111,7 @@ void TCustomFtpClient::connectPassive(quint16 port) {
         m_data->OnSessionConnected = [this](TAsyncSocket*, quint16 error) { passiveConnected(error); };
         m_data->Connect();
     } catch (const ESocketException& e) {
-        m_lastResponse = QStringLiteral("500 ESocketException: ") + e.text();
-        m_statusCode = m_requestResult = 500;
-        storeErrorMessage();
-        SignalDone(500);
-        return;
+        return failRequest(500, 500, FailText::Response, QStringLiteral("500 ESocketException: ") + e.text());
     }
     m_requestResult = 0;
     SignalDone(0);
@@ -160,13 +154,7 @@ bool TCustomFtpClient::armDataConnection(Routine onReady) {
 }
 
 void TCustomFtpClient::failDataConnection(quint16 error) {
-    m_awaitingReply = false;
-    m_replyHandler = nullptr;
-    m_lastResponse = socketFailureText(*m_data, error);
-    m_statusCode = m_requestResult = 500;
-    storeErrorMessage();
-    releaseLocalFile();
-    SignalDone(error);
+    failRequest(500, error, FailText::Response, socketFailureText(*m_data, error));
 }
 
 // The accepted connection (active) or the connected socket (passive) carries the data.
@@ -202,16 +190,7 @@ bool TCustomFtpClient::Progress() {
 }
 
 // Shared by the first reply of an upload and of a download: anything but 125 or 150.
-void TCustomFtpClient::failTransferReply() {
-    m_awaitingReply = false;
-    storeErrorMessage();
-    m_replyHandler = nullptr;
-    closeData();
-    releaseLocalFile();
-    m_resumeAt = 0;
-    m_requestResult = m_statusCode;
-    SignalDone(m_statusCode);
-}
+void TCustomFtpClient::failTransferReply() { failRequest(m_statusCode, m_statusCode, FailText::Reply); }
 
 // ---- uploads ----
 
@@ -219,7 +198,10 @@ void TCustomFtpClient::StorStep() { uploadStep(false); }
 void TCustomFtpClient::AppeStep() { uploadStep(true); }
 
 void TCustomFtpClient::uploadStep(bool append) {
-    m_requestType = append ? rqAppend : rqPut;
+    if (m_inRequest)
+        m_requestType = append ? rqAppend : rqPut;
+    else
+        beginRequest(append ? rqAppend : rqPut);
     if (!m_controlOpen)
         return HandleError(QStringLiteral("STOR/APPE: not connected"));
     if (m_localFileName.isEmpty())
@@ -238,29 +220,47 @@ void TCustomFtpClient::uploadStep(bool append) {
     if (OnReadyToTransmit)
         OnReadyToTransmit(this, cancel);
     if (cancel) {
-        setErrorState(426, QStringLiteral("426 Transmit cancelled by application"));
-        display(QStringLiteral("! ") + m_errorMessage);
-        m_requestResult = 426;
-        SignalDone(426);
-        return;
+        const QString text = QStringLiteral("426 Transmit cancelled by application");
+        display(QStringLiteral("! ") + text);
+        return failRequest(426, 426, FailText::Local, text);
     }
-    releaseLocalFile();
-    m_localFile = std::make_unique<QFile>(m_localFileName);
-    if (!m_localFile->open(QIODevice::ReadOnly) || (m_resumeAt > 0 && !m_localFile->seek(m_resumeAt))) {
-        releaseLocalFile();
-        setErrorState(426, QStringLiteral("426 Unable to open local file ") + m_localFileName);
-        display(QStringLiteral("! ") + m_errorMessage);
-        closeData();
-        m_requestResult = 426;
-        SignalDone(426);
+    if (!openUploadRange())
         return;
-    }
-    m_uploadSize = m_localFile->size() - qMax<qint64>(0, m_resumeAt);
     if (!armDataConnection(&TCustomFtpClient::AcceptPutData))
         return;
     setState(fcWaitingReply);
     m_replyHandler = &TCustomFtpClient::HandleStorReply;
     SendCommand((append ? QStringLiteral("APPE ") : QStringLiteral("STOR ")) + m_hostFileName);
+}
+
+// Opens the local file at the first byte to send: its range's start plus what the
+// server already holds. The upload sends the range's length less that, never more.
+bool TCustomFtpClient::openUploadRange() {
+    releaseLocalFile();
+    m_localFile = std::make_unique<QFile>(m_localFileName);
+    QString failure;
+    if (!m_localFile->open(QIODevice::ReadOnly)) {
+        failure = QStringLiteral("426 Unable to open local file ") + m_localFileName;
+    } else {
+        const qint64 fileSize = m_localFile->size();
+        const qint64 start = qMax<qint64>(0, m_localFileStart);
+        const qint64 length = m_localFileLength < 0 ? qMax<qint64>(0, fileSize - start) : m_localFileLength;
+        const qint64 resume = qBound<qint64>(0, m_resumeAt, length);
+        if (start + length > fileSize)
+            failure = QStringLiteral("426 local file %1 holds %2 bytes, fewer than the %3 to send from byte %4")
+                          .arg(m_localFileName)
+                          .arg(fileSize)
+                          .arg(length)
+                          .arg(start);
+        else if (!m_localFile->seek(start + resume))
+            failure = QStringLiteral("426 Unable to open local file ") + m_localFileName;
+        m_uploadSize = length - resume;
+    }
+    if (failure.isEmpty())
+        return true;
+    display(QStringLiteral("! ") + failure);
+    failRequest(426, 426, FailText::Local, failure);
+    return false;
 }
 
 void TCustomFtpClient::AcceptPutData() {
@@ -325,7 +325,9 @@ void TCustomFtpClient::SendNextBlock(quint16 error) {
         return;
     if (!m_sendBuffer)
         m_sendBuffer.reset(new char[kUploadBlock]);
-    const qint64 count = m_localFile->read(m_sendBuffer.get(), kUploadBlock);
+    // Never past the range: a file that grows while it is sent does not grow the upload.
+    const qint64 want = qMin<qint64>(kUploadBlock, m_uploadSize - m_transferCount);
+    const qint64 count = want > 0 ? m_localFile->read(m_sendBuffer.get(), want) : 0;
     if (count < 0) {
         display(QStringLiteral("! Error reading file"));
         closeData();
@@ -360,12 +362,8 @@ void TCustomFtpClient::HandleTransferReply() {
         transferEnd();
         return;
     }
-    storeErrorMessage();
-    releaseLocalFile();
-    closeData();
     display(QStringLiteral("! STOR Failed"));
-    m_requestResult = m_statusCode;
-    SignalDone(m_statusCode);
+    failRequest(m_statusCode, m_statusCode, FailText::Reply);
 }
 
 // The data connection closed: by the client after the last block (upload), by the
@@ -386,22 +384,16 @@ void TCustomFtpClient::transferEnd() {
     m_resumeAt = 0;
     if (m_writeFailed) {
         // The server may well say 226: the local copy is still incomplete.
-        setErrorState(426, QStringLiteral("426 Error writing local file ") + m_localFileName);
-        m_requestResult = 426;
-        SignalDone(426);
-        return;
+        return failRequest(426, 426, FailText::Local, QStringLiteral("426 Error writing local file ") + m_localFileName);
     }
     if (m_uploadSize >= 0 && !m_endOfFile) {
         // Only the close after the last block tells the server that the file is whole:
         // a connection that ended before it (the server closed it, a send failed) left
         // the file short, whatever the reply says.
-        setErrorState(426, QStringLiteral("426 data connection closed after %1 of %2 bytes")
-                               .arg(m_transferCount)
-                               .arg(m_uploadSize));
-        display(QStringLiteral("! ") + m_errorMessage.mid(4));
-        m_requestResult = m_dataCloseError != 0 ? m_dataCloseError : 426;
-        SignalDone(m_requestResult);
-        return;
+        const QString text =
+            QStringLiteral("426 data connection closed after %1 of %2 bytes").arg(m_transferCount).arg(m_uploadSize);
+        display(QStringLiteral("! ") + text.mid(4));
+        return failRequest(426, m_dataCloseError, FailText::Local, text);
     }
     m_requestResult = m_dataCloseError;
     SignalDone(m_dataCloseError);
@@ -421,7 +413,7 @@ void TCustomFtpClient::downloadStep(const char* verb, TFtpRequest type) {
     if (!CheckReady())
         return;
     if (!m_inRequest)
-        m_requestType = type;
+        beginRequest(type);
     m_currentStep = type == rqGet ? stRetr : type == rqList ? stList : stNlst;
     m_dataVerb = QString::fromLatin1(verb);
     m_uploadSize = -1;
@@ -435,16 +427,8 @@ void TCustomFtpClient::downloadStep(const char* verb, TFtpRequest type) {
         const bool opened = m_resumeAt > 0
                                 ? m_localFile->open(QIODevice::ReadWrite) && m_localFile->seek(m_resumeAt)
                                 : m_localFile->open(QIODevice::WriteOnly | QIODevice::Truncate);
-        if (!opened) {
-            releaseLocalFile();
-            m_lastResponse = QStringLiteral("Unable to open local file ") + m_localFileName;
-            m_statusCode = 550;
-            storeErrorMessage();
-            closeData();
-            m_requestResult = 550;
-            SignalDone(550);
-            return;
-        }
+        if (!opened)
+            return failRequest(550, 550, FailText::Response, QStringLiteral("Unable to open local file ") + m_localFileName);
     }
     if (!armDataConnection(&TCustomFtpClient::AcceptGetData))
         return;
@@ -484,12 +468,8 @@ void TCustomFtpClient::HandleGetTransferReply() {
         transferEnd();
         return;
     }
-    storeErrorMessage();
-    releaseLocalFile();
-    closeData();
     display(QStringLiteral("! RETR/LIST/NLST Failed"));
-    m_requestResult = m_statusCode;
-    SignalDone(m_statusCode);
+    failRequest(m_statusCode, m_statusCode, FailText::Reply);
 }
 
 void TCustomFtpClient::ReceiveGetData() {

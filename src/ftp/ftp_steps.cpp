@@ -71,21 +71,44 @@ void TCustomFtpClient::SizeStep() {
 }
 
 void TCustomFtpClient::RestStep() {
-    const QFileInfo local(m_localFileName);
-    m_resumeAt = local.exists() ? local.size() : -1;
+    // A store resumes where its caller says (what the server holds), and only a server
+    // that agrees (350) gets the rest; a download resumes where its local file ends.
+    const bool upload = m_inRequest && m_requestType == rqPut;
+    if (!upload) {
+        const QFileInfo local(m_localFileName);
+        m_resumeAt = local.exists() ? local.size() : -1;
+    }
     m_currentStep = stRest;
     if (m_resumeAt > 0) {
-        IssueCommand(rqRest, QStringLiteral("REST ") + QString::number(m_resumeAt), {});
+        const QString command = QStringLiteral("REST ") + QString::number(m_resumeAt);
+        if (upload)
+            IssueCommand(rqRest, command, {350});
+        else
+            IssueCommand(rqRest, command, {});
         return;
     }
     // Nothing to resume: the step ends at once without a command.
     if (!CheckReady())
         return;
     if (!m_inRequest)
-        m_requestType = rqRest;
+        beginRequest(rqRest);
     m_doneFlag = false;
     m_requestResult = 0;
     SignalDone(0);
+}
+
+void TCustomFtpClient::FeatStep() {
+    m_offersRestStream = false;
+    m_currentStep = stQuote;
+    IssueCommand(rqFeat, QStringLiteral("FEAT"), {211});
+    m_replyHandler = &TCustomFtpClient::HandleFeatReply;
+}
+
+// The features come one per line inside the multi-line 211 reply (RFC 2389).
+void TCustomFtpClient::HandleFeatReply() {
+    if (m_lastLine.trimmed().toUpper() == "REST STREAM")
+        m_offersRestStream = true;
+    HandleStepReply();
 }
 
 void TCustomFtpClient::TypeStep() {
@@ -146,6 +169,7 @@ void TCustomFtpClient::StartNlstSession() {
 void TCustomFtpClient::StartSystSession() { StartRequest(rqSystSession, kLogin | steps({stSyst, stQuit})); }
 void TCustomFtpClient::StartSizeSession() { StartRequest(rqSize, kLogin | steps({stCwd, stSize, stQuit})); }
 void TCustomFtpClient::StartPut() { StartRequest(rqPut, steps({stPort, stStor})); }
+void TCustomFtpClient::StartResumePut() { StartRequest(rqPut, steps({stPort, stRest, stStor})); }
 void TCustomFtpClient::StartAppend() { StartRequest(rqAppend, steps({stPort, stAppe})); }
 void TCustomFtpClient::StartRenameSession() {
     StartRequest(rqRenameSession, kLogin | steps({stCwd, stRnfr, stRnto, stQuit}));

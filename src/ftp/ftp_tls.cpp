@@ -2,6 +2,7 @@
 // login, and the TLS of each data connection.
 #include "ftp/custom_ftp_client.h"
 
+#include "ftp/password_mask.h"
 #include "net/async_socket.h"
 #include "net/tls_configuration.h"
 #include "net/tls_error.h"
@@ -52,16 +53,9 @@ void TCustomFtpClient::controlTlsDone(quint16 error) {
 // Ends as a failed connection does: the request with the error, the connection closed.
 // After a 234 there is no going back to plain text, whatever the mode.
 void TCustomFtpClient::failControlTls(quint16 error, const QString& response) {
-    m_awaitingReply = false;
     m_reader.clear();
-    m_lastResponse = response;
-    m_statusCode = m_requestResult = 500;
-    storeErrorMessage();
-    display(QStringLiteral("! ") + m_lastResponse.mid(4));
-    m_continueRequest = nullptr;
-    SignalDone(error);
-    m_control->Close();
-    setState(fcReady);
+    display(QStringLiteral("! ") + MaskPassword(response, m_passWord).mid(4));
+    failRequest(500, error, FailText::Response, response, true);
 }
 
 // After the login, so that the data connections run TLS too.

@@ -43,7 +43,8 @@ enum TFtpRequest {
     rqQuit = 15, rqSize = 16, rqPut = 17, rqAppend = 18, rqMkd = 21, rqRmd = 22, rqRenameSession = 23,
     rqDele = 24, rqRename = 25, rqRnto = 26, rqRnfr = 27, rqDeleSession = 28, rqMkdSession = 29,
     rqRmdSession = 30, rqPwd = 31, rqQuote = 32, rqCdup = 33, rqQuoteSession = 34, rqPutSession = 35,
-    rqType = 36, rqRest = 37, rqResumeGet = 38, rqResumeGetSession = 39
+    rqType = 36, rqRest = 37, rqResumeGet = 38, rqResumeGetSession = 39,
+    rqFeat = 40  // beyond the classic client: the server's extensions (FEAT)
 };
 
 // The sharing word added to the open mode of the local file. Linux has no sharing

@@ -36,6 +36,7 @@ QStringList FetchManifestLines(THttpClient& client, const QString& url, TextLog&
     document.open(QIODevice::WriteOnly);
     client.SetURL(url);
     client.SetTimeout(timeoutSeconds);
+    client.SetBodyIdleTimeout(timeoutSeconds);
     client.SetRcvdStream(&document);
     try {
         client.Get();

@@ -17,8 +17,9 @@ class TextLog;
 // fetch ended; a client still busy with an earlier fetch refuses this one as busy and
 // that earlier fetch goes on untouched.
 //
-// The connection, the TLS handshake and the response header each have `timeoutSeconds`
-// (the client's Timeout): a silent server fails the fetch instead of holding it.
+// The connection, the TLS handshake, the response header and every pause in the document
+// each have `timeoutSeconds` (the client's Timeout and BodyIdleTimeout): a silent server
+// fails the fetch instead of holding it.
 // The bound of a manifest fetch when the user gave none (a clicked link).
 constexpr int kManifestFetchTimeoutSeconds = 30;
 

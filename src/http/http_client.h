@@ -61,7 +61,8 @@ enum THttpError : quint16 {
     heBadChunk = 24,          // "malformed chunked body"
     heWriteFailed = 25,       // "can't write document: " + the stream's reason
     heTimeout = 26,           // "no connection within N s" (name lookup and TCP connect), "no TLS
-                              // handshake within N s", "no response header within N s" (Timeout)
+                              // handshake within N s", "no response header within N s" (Timeout),
+                              // "no data for N s after M bytes" (BodyIdleTimeout)
     heBadLength = 27,         // "invalid Content-Length: V", "Content-Length fields disagree: A and B"
     heBodyTooLong = 28        // "server sent more than the N bytes it announced"
 };
@@ -114,8 +115,9 @@ using TCookieRcvdEvent = std::function<void(THttpClient* sender, const QString& 
 //
 // With a Timeout of N seconds, each wait of each hop is bounded by N: the connection
 // (name lookup and TCP connect), the TLS handshake, and the response header (from the
-// request sent to the header's end). The document itself has no bound here: a caller
-// that cares watches it (the gather's stall watchdog).
+// request sent to the header's end). The document itself is bounded only with a
+// BodyIdleTimeout: a request then ends when no byte of it came for that long. Part
+// downloads leave it at 0, their own watchdog watches them.
 class THttpClient : public QObject {
 public:
     explicit THttpClient(QObject* owner = nullptr);
@@ -167,6 +169,9 @@ public:
     // Seconds each wait of a request may take (see above); 0, the default, is no bound.
     int Timeout() const { return m_timeout; }
     void SetTimeout(int seconds) { m_timeout = qMax(seconds, 0); }
+    // Seconds the document may go without a byte; 0, the default, is no bound.
+    int BodyIdleTimeout() const { return m_bodyIdleTimeout; }
+    void SetBodyIdleTimeout(int seconds) { m_bodyIdleTimeout = qMax(seconds, 0); }
 
     // ---- published events ----
     THttpNotifyEvent OnTrace;  // never fired
@@ -224,7 +229,7 @@ public:
 private:
     enum class LineHandler { None, Header, Body };
     enum class ClosedRoutine { ConnectionClosed, Relocation };
-    enum class WaitPhase { None, Connect, Handshake, Header };
+    enum class WaitPhase { None, Connect, Handshake, Header, Body };
     enum Notification { NotifyRequestDone = 1, NotifyReady = 2, NotifyReconnect = 3, NotifyResumeRead = 4 };
 
     void startRequest(THttpRequest type);
@@ -268,6 +273,8 @@ private:
     void sendBodyStep();
     void fail(int statusCode, const QString& reason, quint16 error);
     void startWait(WaitPhase phase);
+    // The bound of the wait in progress, in seconds (0: none).
+    int waitBound() const;
     void armWait();
     void waitTimerFired();
     void timeOut();
@@ -288,6 +295,7 @@ private:
     bool m_multiThreaded = false;
     qint64 m_tag = 0;
     int m_timeout = 0;
+    int m_bodyIdleTimeout = 0;
 
     // run-time
     THttpClientState m_state = hsReady;

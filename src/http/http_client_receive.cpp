@@ -154,6 +154,7 @@ void THttpClient::headerLine(const QByteArray& line, const QByteArray& ending) {
             m_contentType = QStringLiteral("text/html");
         startWait(WaitPhase::None);
         setState(hsWaitingBody);
+        startWait(WaitPhase::Body);
         m_nextLineHandler = LineHandler::Body;
         fire(OnHeaderEnd);
         bodyData(QByteArray(line + ending).constData(), line.size() + ending.size());
@@ -272,6 +273,7 @@ void THttpClient::headerEnd() {
     }
     m_chunkDecoder.reset();
     setState(hsWaitingBody);
+    startWait(WaitPhase::Body);
     m_nextLineHandler = LineHandler::Body;
     fire(OnHeaderEnd);
     if (m_lineBuffer.size() > 0 && m_nextLineHandler == LineHandler::Body) {
@@ -304,6 +306,8 @@ void THttpClient::bodyBytes(const char* data, qint64 len) {
 // A chunked body is framed by its chunks (a length beside them is not counted); any
 // other stops at its announced length: a byte beyond it never reaches the stream.
 void THttpClient::bodyData(const char* data, qint64 len) {
+    if (m_waitPhase == WaitPhase::Body)
+        m_waitClock.start();
     const bool beyond = !m_chunked && m_contentLength >= 0 && lengthBinds() && len > m_contentLength - m_rcvdCount;
     if (beyond)
         len = qMax<qint64>(m_contentLength - m_rcvdCount, 0);

@@ -19,9 +19,11 @@ constexpr qint64 kHandshakeLookMs = 1000;
 
 }  // namespace
 
+int THttpClient::waitBound() const { return m_waitPhase == WaitPhase::Body ? m_bodyIdleTimeout : m_timeout; }
+
 void THttpClient::startWait(WaitPhase phase) {
     m_waitPhase = phase;
-    if (phase == WaitPhase::None || m_timeout == 0) {
+    if (phase == WaitPhase::None || waitBound() == 0) {
         m_waitTimer->stop();
         return;
     }
@@ -30,7 +32,7 @@ void THttpClient::startWait(WaitPhase phase) {
 }
 
 void THttpClient::armWait() {
-    qint64 left = qint64(m_timeout) * 1000 - m_waitClock.elapsed();
+    qint64 left = qint64(waitBound()) * 1000 - m_waitClock.elapsed();
     if (m_waitPhase == WaitPhase::Connect && m_tls)
         left = qMin(left, qMin(qint64(m_timeout) * 100, kHandshakeLookMs));
     // A bound past what one timer holds (about 24 days) is looked at again when it fires.
@@ -44,7 +46,8 @@ void THttpClient::waitTimerFired() {
         startWait(WaitPhase::Handshake);
         return;
     }
-    if (m_waitClock.elapsed() < qint64(m_timeout) * 1000) {
+    // A document's bytes restart its clock as they come; the timer only looks again.
+    if (m_waitClock.elapsed() < qint64(waitBound()) * 1000) {
         armWait();
         return;
     }
@@ -56,7 +59,9 @@ void THttpClient::waitTimerFired() {
 void THttpClient::timeOut() {
     static const char* const waits[] = {"", "no connection", "no TLS handshake", "no response header"};
     const QString reason =
-        QStringLiteral("%1 within %2 s").arg(QLatin1String(waits[int(m_waitPhase)])).arg(m_timeout);
+        m_waitPhase == WaitPhase::Body
+            ? QStringLiteral("no data for %1 s after %2 bytes").arg(m_bodyIdleTimeout).arg(m_rcvdCount)
+            : QStringLiteral("%1 within %2 s").arg(QLatin1String(waits[int(m_waitPhase)])).arg(m_timeout);
     m_waitPhase = WaitPhase::None;
     fail(404, reason, heTimeout);
     m_closedRoutine = ClosedRoutine::ConnectionClosed;

@@ -5,10 +5,6 @@
 #include "http/http_client.h"
 #include "net/notification_target.h"
 
-#include <QTimer>
-
-#include <limits>
-
 namespace {
 
 bool isSuccess(int status) { return status >= 200 && status < 300; }
@@ -23,10 +19,8 @@ QString lengthText(qint64 length, qint64 expected) {
 
 }  // namespace
 
-UrlCheck::UrlCheck() : m_idleTimer(std::make_unique<QTimer>()) {
+UrlCheck::UrlCheck() {
     m_target = new NotificationTarget([this](int msg, qintptr serial, qintptr) { handleNotification(msg, serial); });
-    m_idleTimer->setSingleShot(true);
-    QObject::connect(m_idleTimer.get(), &QTimer::timeout, m_idleTimer.get(), [this] { idleTimeout(); });
 }
 
 UrlCheck::~UrlCheck() {
@@ -59,7 +53,6 @@ void UrlCheck::abort() {
 }
 
 void UrlCheck::dropClient() {
-    m_idleTimer->stop();
     // Never called from inside one of the client's own handlers: its reports are only
     // noted there, and acted on from this check's notifications.
     delete m_client;
@@ -77,6 +70,8 @@ void UrlCheck::request(bool head) {
     m_client = new THttpClient;
     m_client->SetURL(m_url);
     m_client->SetTimeout(m_timeoutSeconds);
+    // A server that stops in the middle of a body ends the check too.
+    m_client->SetBodyIdleTimeout(m_timeoutSeconds);
     m_client->OnHeaderData = [this](THttpClient* c) { headerSeen(c); };
     m_client->OnHeaderEnd = [this](THttpClient* c) { headerEnd(c); };
     m_client->OnDocData = [this](THttpClient*, const char* data, qint64 len) { docData(data, len); };
@@ -123,11 +118,8 @@ void UrlCheck::headerEnd(THttpClient* client) {
         conclude(false, lengthText(m_announced, m_expectedSize));
         return;
     }
-    if (m_announced == 0) {
+    if (m_announced == 0)
         judgeBody();
-        return;
-    }
-    m_idleTimer->start(int(qMin(qint64(m_timeoutSeconds) * 1000, qint64(std::numeric_limits<int>::max()))));
 }
 
 // The length a HEAD announced: compared, or asked again by a GET when there is none.
@@ -155,16 +147,7 @@ void UrlCheck::docData(const char* data, qint64 len) {
     } else if (m_announced >= 0 && m_received == m_announced) {
         // Whole: a server that keeps the connection open afterwards must not hold the check.
         judgeBody();
-    } else {
-        m_idleTimer->start();
     }
-}
-
-void UrlCheck::idleTimeout() {
-    if (m_decided || !m_busy)
-        return;
-    m_outcome.length = m_received;
-    conclude(false, QStringLiteral("no data for %1 s after %2 bytes").arg(m_timeoutSeconds).arg(m_received));
 }
 
 void UrlCheck::requestDone(THttpClient* client, quint16 error) {
@@ -198,7 +181,6 @@ void UrlCheck::judgeBody() {
 
 void UrlCheck::conclude(bool ok, const QString& reason) {
     m_decided = true;
-    m_idleTimer->stop();
     m_outcome.ok = ok;
     m_outcome.reason = ok ? QString() : reason;
     m_target->post(NotifyDone, m_serial);

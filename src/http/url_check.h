@@ -5,10 +5,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 class NotificationTarget;
-class QTimer;
 class THttpClient;
 
 // How a published part's web address is checked: not at all, by the length a HEAD
@@ -30,8 +28,8 @@ struct UrlCheckOutcome {
 // CRC and are dropped, so checking a part of any size holds only the client's read buffer.
 //
 // Each wait is bounded by timeoutSeconds (at least 1): the connection, the TLS handshake
-// and the response header by the client, and each wait for more of a GET's body by the
-// check itself, so a server that goes quiet mid-body ends the check ("no data for 30 s
+// and the response header, and each wait for more of a GET's body (the client's
+// BodyIdleTimeout), so a server that goes quiet mid-body ends the check ("no data for 30 s
 // after 1048576 bytes").
 //
 // A HEAD that announces no Content-Length says nothing of the part, and taking that for
@@ -65,7 +63,6 @@ private:
     void headerEnd(THttpClient* client);
     void docData(const char* data, qint64 len);
     void requestDone(THttpClient* client, quint16 error);
-    void idleTimeout();
     void judgeLength(qint64 length);
     void judgeBody();
     void conclude(bool ok, const QString& reason);
@@ -90,6 +87,5 @@ private:
     qintptr m_serial = 0;
 
     THttpClient* m_client = nullptr;
-    std::unique_ptr<QTimer> m_idleTimer;
     NotificationTarget* m_target = nullptr;
 };

@@ -67,6 +67,10 @@ SplitPlan PlanSplit(const SplitRequest& request) {
             throw UserError("Cannot split " + request.sourcePath + ": part file " + path +
                             " would overwrite the source file itself.");
     }
+    // A split that writes no file (the data parts sent from the source, no recovery
+    // parts) makes no upload folder.
+    if (!request.writeDataParts && request.recoveryParts == 0)
+        return plan;
     // The upload folder is never a link planted in the save folder: a part written
     // through it would land elsewhere.
     QString error;

@@ -11,8 +11,9 @@
 
 // What every split checks and opens before it writes a byte: the request against the
 // source's size, the part names, the source open for reading and the upload folder open
-// (never through a link). Refused (UserError) before anything is created, so that a
-// refused split leaves no folder behind and the upload table as it was.
+// (never through a link; not opened, and not made, when the split writes no file at
+// all). Refused (UserError) before anything is created, so that a refused split leaves
+// no folder behind and the upload table as it was.
 struct SplitPlan {
     std::unique_ptr<SplitReader> reader;
     SafeFolder folder;

@@ -1,25 +1,21 @@
-// The upload run: one session per row still to be sent.
+// The upload run: which row goes next, to which session, and how a run ends.
 #include "scatter/upload_driver.h"
 
 #include "common/text_table.h"
 #include "common/user_prompt.h"
 #include "ftp/ftp_client.h"
-#include "net/async_socket.h"
-#include "net/tls_error.h"
 #include "scatter/ftp_site_address.h"
-#include "ftp/password_mask.h"
-#include "scatter/split_source.h"
+#include "scatter/upload_session.h"
 #include "scatter/upload_table.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
 const QString kSent = QStringLiteral("100%");
-
-bool confirmsStore(int statusCode) { return statusCode == 226 || statusCode == 250; }
+constexpr int kMostSessions = 8;
 
 }  // namespace
 
@@ -28,6 +24,12 @@ UploadDriver::UploadDriver(TextTable& uploadTable, TFtpClient& client, UserPromp
     : m_table(uploadTable), m_client(client), m_prompt(prompt), m_log(std::move(log)),
       m_settings(std::move(settings)) {
     m_client.SetTag(-1);
+    m_sessions.push_back(std::make_unique<UploadSession>(*this, m_client));
+}
+
+UploadDriver::~UploadDriver() {
+    // The sessions' timers go before the clients they point at.
+    m_sessions.clear();
 }
 
 void UploadDriver::BindClientEvents() {
@@ -38,150 +40,122 @@ void UploadDriver::BindClientEvents() {
     m_client.OnBgException = [this](TCustomFtpClient*, const std::exception&, bool&) { BgException(); };
 }
 
+void UploadDriver::SendRowsFromRanges(const QString& path, const QHash<int, qint64>& rowStarts) {
+    m_rangeFile = path;
+    m_rangeStarts = rowStarts;
+}
+
 bool UploadDriver::Send() {
     if (m_running)
         return false;
-    const UploadSettings settings = m_settings ? m_settings() : UploadSettings();
+    m_run = m_settings ? m_settings() : UploadSettings();
     setRunning(true);
     m_aborted = false;
+    m_webFailures = 0;
     m_certificateQuestions.Forget();
-    try {
-        for (int row = 0; row < m_table.rows() && !m_aborted; ++row)
-            if (cell(row, UploadColumn::Progress) != kSent)
-                sendRow(row, settings);
-    } catch (...) {
-        // An error that ends the run still ends it as every run ends: an abort is
-        // reported and Send File comes back.
+    m_taken.assign(size_t(m_table.rows()), false);
+    QSet<QString> accounts;
+    QHash<QString, QSet<QString>> usersOfSite;
+    for (int row = 0; row < m_table.rows(); ++row) {
+        if (cell(row, UploadColumn::Progress) == kSent)
+            continue;
+        accounts << accountOf(row);
+        usersOfSite[cell(row, UploadColumn::FtpSite)] << cell(row, UploadColumn::UserName);
+    }
+    m_accountsOfSite.clear();
+    for (auto it = usersOfSite.cbegin(); it != usersOfSite.cend(); ++it)
+        m_accountsOfSite[it.key()] = int(it.value().size());
+    m_sessionLimit = std::clamp(std::min(m_run.sessions, int(accounts.size())), 1, kMostSessions);
+    while (int(m_sessions.size()) < m_sessionLimit) {
+        auto& client = m_ownClients.emplace_back(std::make_unique<TFtpClient>());
+        client->SetTimeout(m_client.Timeout());
+        client->SetTag(-1);
+        auto session = std::make_unique<UploadSession>(*this, *client);
+        UploadSession* s = session.get();
+        client->OnRequestDone = [s](TCustomFtpClient*, TFtpRequest request, quint16 error) {
+            s->requestDone(request, error);
+        };
+        client->OnProgress = [s](TCustomFtpClient*, qint64, bool&) { s->progress(); };
+        client->OnBgException = [s](TCustomFtpClient*, const std::exception&, bool&) { s->bgException(); };
+        m_sessions.push_back(std::move(session));
+    }
+    schedule();
+    return true;
+}
+
+// Gives every idle session of the run the next row it may take; ends the run when no
+// session has anything left. A session that ends at once while it is given its row
+// (Abort came first) asks again, and the loop goes round once more instead.
+void UploadDriver::schedule() {
+    if (m_scheduling) {
+        m_scheduleAgain = true;
+        return;
+    }
+    m_scheduling = true;
+    do {
+        m_scheduleAgain = false;
+        for (int i = 0; i < m_sessionLimit && !m_aborted; ++i) {
+            UploadSession& session = *m_sessions[size_t(i)];
+            if (!session.idle())
+                continue;
+            const int row = nextRow();
+            if (row < 0)
+                break;
+            m_taken[size_t(row)] = true;
+            session.start(row, accountOf(row), prefixOf(row));
+        }
+    } while (m_scheduleAgain);
+    m_scheduling = false;
+    if (m_running && std::all_of(m_sessions.begin(), m_sessions.end(), [](const auto& s) { return s->idle(); }))
         endRun();
-        throw;
-    }
-    return endRun();
 }
 
-void UploadDriver::sendRow(int row, const UploadSettings& settings) {
+// The first row not yet taken in this run and not at "100%" whose account has no
+// session now: with one session, the rows in table order.
+int UploadDriver::nextRow() const {
+    QSet<QString> busy;
+    for (const auto& s : m_sessions)
+        if (!s->idle())
+            busy << s->account();
+    for (int row = 0; row < m_table.rows(); ++row) {
+        if ((size_t(row) < m_taken.size() && m_taken[size_t(row)]) || cell(row, UploadColumn::Progress) == kSent)
+            continue;
+        if (!busy.contains(accountOf(row)))
+            return row;
+    }
+    return -1;
+}
+
+// An account is a user at a host and port: shared-hosting accounts limit sessions per user.
+QString UploadDriver::accountOf(int row) const {
     const FtpSiteAddress address = SplitFtpSite(cell(row, UploadColumn::FtpSite));
-    m_client.SetHostName(address.host);
-    m_client.SetPort(address.port);
-    m_client.SetUserName(cell(row, UploadColumn::UserName));
-    m_password = cell(row, UploadColumn::Password);
-    m_client.SetPassWord(m_password);
-    m_client.SetPassive(settings.passive);
-    m_client.SetTlsMode(settings.tlsMode);
-    // From the connection on: the log shows every session's login, the first one's too,
-    // and with it what became of TLS.
-    m_client.OnDisplay = [this](TCustomFtpClient*, QString& msg) { log(msg); };
-    if (!openSession(row, settings))
-        return;
-    m_client.SendTypeBinary();
-    m_client.SendType();
-
-    const QString path = cell(row, UploadColumn::Filename);
-    m_client.SetTag(row);
-    m_client.SetLocalFileName(path);
-    m_client.SetHostFileName(FileNameOfPath(path));
-    setCell(row, UploadColumn::Progress, QStringLiteral("Starting..."));
-    const bool stored = m_client.Put() && confirmsStore(m_client.StatusCode());
-    takeStoreOutcome(row);
-    const bool confirmed = stored && !m_aborted && storedSizeMatches(row);
-    m_client.Quit();
-    // Only a store the server confirmed leaves the row at "100%": a part whose every
-    // byte went out but whose store failed must be sent again by the next Send File.
-    if (confirmed)
-        setCell(row, UploadColumn::Progress, kSent);
-    else if (cell(row, UploadColumn::Progress) == kSent)
-        setCell(row, UploadColumn::Progress, QStringLiteral("?"));
+    return cell(row, UploadColumn::UserName) + '@' + address.host.toLower() + ':' + address.port;
 }
 
-// Tries until connected or aborted, without a limit: a server that is down now may be
-// up in a minute. The waits between attempts grow, and Abort ends a wait at once. False
-// when the row is not to be sent in this run: aborted; a login the server refused, or
-// one that could not start (an empty user name or password), or, with TLS required, a
-// session that could not be protected (the session ends with QUIT, nothing more goes to
-// that server, and the row's Status has the code); a TLS handshake that failed after
-// the server agreed to it, or a server certificate the user does not trust (which no
-// further attempt would change).
-bool UploadDriver::openSession(int row, const UploadSettings& settings) {
-    int failures = 0;
-    int attempt = 0;
-    while (!m_aborted) {
-        log(QStringLiteral("Connect Attempt # ") + QString::number(++attempt));
-        if (m_client.Connect())
-            return true;
-        if (m_client.Connected()) {
-            setCell(row, UploadColumn::Status, QString::number(m_client.StatusCode()));
-            m_client.Quit();
-            return false;
-        }
-        if (m_client.RequestResult() == TLS_ERR_HANDSHAKE) {
-            setCell(row, UploadColumn::Status, QStringLiteral("Error:TLS"));
-            log(QStringLiteral("Error:TLS: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
-            return false;
-        }
-        switch (m_certificateQuestions.AskAbout(m_prompt, m_client.ControlSocket()->TlsHostPort())) {
-        case TlsTrustQuestions::Verdict::Refused:
-            setCell(row, UploadColumn::Status, QStringLiteral("Error:certificate"));
-            log(QStringLiteral("Error:certificate: ") + m_client.ErrorMessage() + QStringLiteral(" (part not sent)"));
-            return false;
-        case TlsTrustQuestions::Verdict::Trusted:
-            continue;  // at once, without a wait
-        case TlsTrustQuestions::Verdict::NothingRefused:
-            break;
-        }
-        waitBeforeRetry(RetryWaitMs(++failures, settings));
-    }
-    return false;
+// With more than one session at work, each log line says whose it is: the site, and the
+// user where several accounts of the run share the site.
+QString UploadDriver::prefixOf(int row) const {
+    if (m_sessionLimit <= 1)
+        return QString();
+    const QString site = cell(row, UploadColumn::FtpSite);
+    if (m_accountsOfSite.value(site) > 1)
+        return '[' + cell(row, UploadColumn::UserName) + '@' + site + QStringLiteral("] ");
+    return '[' + site + QStringLiteral("] ");
 }
 
-// The event loop runs on while waiting (the window stays usable, Abort FTP works). It is
-// pumped here rather than by a nested QEventLoop, which would return at once for good
-// once the application has been told to quit and turn the retries into a busy loop.
-void UploadDriver::waitBeforeRetry(int ms) {
-    bool due = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, [&due] { due = true; });
-    timer.start(qMax(0, ms));
-    while (!due && !m_aborted)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
+void UploadDriver::sessionEnded() { schedule(); }
 
-// A store whose completion has not come by the time Put returns (its time limit ran out,
-// or it could not start) takes its outcome from the client now: the completion that
-// comes later finds no row and cannot overwrite another row's Status.
-void UploadDriver::takeStoreOutcome(int row) {
-    if (m_client.Tag() < 0)
-        return;
-    setCell(row, UploadColumn::Status, QString::number(m_client.StatusCode()));
-    m_client.SetTag(-1);
-}
-
-// Asks the server what it holds (SIZE on the same session). A server without SIZE (or
-// any answer but 213) leaves the store as the server confirmed it.
-bool UploadDriver::storedSizeMatches(int row) {
-    if (!m_client.Size())
-        return true;
-    bool isNumber = false;
-    const qint64 partSize = cell(row, UploadColumn::Size).toLongLong(&isNumber);
-    if (!isNumber || m_client.ReplySize() == partSize)
-        return true;
-    setCell(row, UploadColumn::Status, QStringLiteral("Error:size"));
-    log(QStringLiteral("Error:size: the server holds %1 bytes of %2, the part has %3 bytes")
-            .arg(m_client.ReplySize())
-            .arg(m_client.HostFileName())
-            .arg(partSize));
-    return false;
-}
-
-bool UploadDriver::endRun() {
+void UploadDriver::endRun() {
     const bool aborted = m_aborted;
     m_aborted = false;
-    bool allSent = !aborted;
+    bool allSent = !aborted && m_webFailures == 0;
     for (int row = 0; row < m_table.rows() && allSent; ++row)
         allSent = cell(row, UploadColumn::Progress) == kSent;
     setRunning(false);
     if (aborted)
         m_prompt.information(QStringLiteral("FTP-Aborted"));
-    return allSent;
+    if (onFinished)
+        onFinished(allSent);
 }
 
 void UploadDriver::setRunning(bool running) {
@@ -192,50 +166,49 @@ void UploadDriver::setRunning(bool running) {
 
 void UploadDriver::Abort() {
     m_aborted = true;
-    m_client.Abort();
+    if (!m_running) {
+        m_client.Abort();
+        return;
+    }
+    // Sessions that end at once must not end the run before every session has heard.
+    m_scheduling = true;
+    for (const auto& session : m_sessions)
+        session->abort();
+    m_scheduling = false;
+    schedule();
+}
+
+UploadSession* UploadDriver::sessionOf(const TFtpClient& client) const {
+    for (const auto& s : m_sessions)
+        if (&s->client() == &client)
+            return s.get();
+    return nullptr;
 }
 
 void UploadDriver::RequestDone(TFtpRequest request, quint16 error) {
-    log(QStringLiteral("Request %1 Done.").arg(int(request)));
-    log(QStringLiteral("StatusCode = %1").arg(m_client.StatusCode()));
-    // Only the store's own completion writes Status: the codes of connect, type, quit
-    // and size go to the log alone, also when one of them completes late.
-    if (request == rqPut && m_client.Tag() >= 0) {
-        setCell(int(m_client.Tag()), UploadColumn::Status, QString::number(m_client.StatusCode()));
-        m_client.SetTag(-1);
-    }
-    log(QStringLiteral("LastResponse was : '") + m_client.LastResponse() + '\'');
-    if (error == 0)
-        log(QStringLiteral("No error"));
-    else
-        log(QStringLiteral("Error = %1 (").arg(error) + m_client.ErrorMessage() + ')');
+    if (UploadSession* session = sessionOf(m_client); session && !session->idle())
+        return session->requestDone(request, error);
+    LogRequestDone(m_client, request, error, true, [this](const QString& line) { log(line); },
+                   [this](int row, const QString& status) { setCell(row, UploadColumn::Status, status); });
 }
 
 qint64 UploadDriver::Progress() {
-    const qint64 sent = m_client.TransferCount();
-    const int row = int(m_client.Tag());
-    if (row < 0 || row >= m_table.rows())
-        return sent;
-    bool isNumber = false;
-    const qint64 size = cell(row, UploadColumn::Size).toLongLong(&isNumber);
-    if (isNumber)
-        setCell(row, UploadColumn::Progress, UploadPercent(sent, size));
-    if (onProgress)
-        onProgress(row, sent);
-    return sent;
+    if (UploadSession* session = sessionOf(m_client); session && !session->idle())
+        return session->progress();
+    return m_client.TransferCount();
 }
 
 void UploadDriver::BgException() { log(QStringLiteral("BGException")); }
 
 void UploadDriver::log(const QString& line) {
     if (m_log)
-        m_log(MaskPassword(line, m_password));
+        m_log(line);
 }
 
 QString UploadDriver::cell(int row, int column) const { return m_table.cell(row, column); }
 
-// The table may have been split anew by a handler that ran inside the run: a row that
-// is gone is not written.
+// The table may have been split anew while the run goes on: a row that is gone is not
+// written.
 void UploadDriver::setCell(int row, int column, const QString& text) {
     if (row >= 0 && row < m_table.rows())
         m_table.setCell(row, column, text);

@@ -60,6 +60,11 @@ protected:
         form().edtWebSite->setText(webSite);
         form().btnAddFTPInfo->click();
     }
+    // Send File, then the event loop until Send File comes back at the run's end.
+    void sendFile() {
+        form().Button2->click();
+        EXPECT_TRUE(waitUntil([this] { return form().Button2->isEnabled(); }, 300000)) << "the run ended";
+    }
     QString uploadCell(int row, int column) const { return m_form->uploadTable()->cell(row, column); }
 
     QTemporaryDir m_dir;
@@ -95,7 +100,7 @@ TEST_F(UploadWindowTest, TheWholeRoadFromSplitToTheSameBytes) {
     QList<bool> sendEnabled;
     QObject::connect(form().uploadTable(), &TextTable::dataChanged,
                      [&] { sendEnabled << form().Button2->isEnabled(); });
-    form().Button2->click();
+    sendFile();
     ASSERT_FALSE(sendEnabled.isEmpty());
     EXPECT_FALSE(sendEnabled.contains(true)) << "Send File waits while the run is in progress";
     EXPECT_TRUE(form().Button2->isEnabled());
@@ -130,6 +135,39 @@ TEST_F(UploadWindowTest, TheWholeRoadFromSplitToTheSameBytes) {
         << m_prompt.messages().join('|').toStdString();
     EXPECT_EQ(m_prompt.messages().last(), "Extracted " + rebuilt + " successfully!");
     EXPECT_TRUE(ReadFileBytes(rebuilt) == original) << "byte-identical";
+}
+
+// "Upload to this many sites at once" and the page-4 web check through the window's
+// handlers: three accounts at once, the first through Ftpc1, each log line with its account.
+TEST_F(UploadWindowTest, ThreeSitesAtOnceThroughTheWindow) {
+    const QList<WebHost::Account> accounts = {{"eva", "e-pass"}, {"finn", "f-pass"}, {"gus", "g-pass"}};
+    WebHost host(accounts);
+    host.ftp().logCommands();
+    ASSERT_TRUE(host.start()) << host.errorText().toStdString();
+    EXPECT_EQ(form().sesitesatonce->value(), 1) << "one site after another unless asked";
+    EXPECT_FALSE(form().cbresumeupload->isChecked());
+    EXPECT_FALSE(form().cbcheckweb->isChecked());
+    for (int i = 0; i < 3; ++i) {
+        const QString path = m_dir.filePath(QString("w%1.bin").arg(i + 1));
+        WriteFileBytes(path, SeededBytes(3 << 20, 30 + i));
+        form().uploadTable()->addRow({path, host.webSite(accounts[i].user), QString::number(3 << 20), "00000000",
+                                      host.ftpSite(), accounts[i].user, accounts[i].password, "?", "?"});
+    }
+    form().sesitesatonce->setValue(3);
+    form().cbcheckweb->setChecked(true);
+    sendFile();
+    const QString memo = form().Memo1->toPlainText();
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(uploadCell(r, UploadColumn::Progress), "100%") << r;
+        EXPECT_EQ(uploadCell(r, UploadColumn::Status), "226") << r;
+        EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[r].user, QString("w%1.bin").arg(r + 1))) ==
+                    ReadFileBytes(uploadCell(r, UploadColumn::Filename)));
+        const QString prefix = '[' + accounts[r].user + '@' + host.ftpSite() + "] ";
+        EXPECT_TRUE(memo.contains(prefix + QString("> STOR w%1.bin").arg(r + 1))) << prefix.toStdString();
+        EXPECT_TRUE(memo.contains(prefix + "! " + host.webSite(accounts[r].user) + QString("w%1.bin serves the part").arg(r + 1)));
+    }
+    EXPECT_GE(host.ftp().mostSessionsAtOnce(QString()), 2) << "the sites were sent to at once";
+    EXPECT_EQ(form().statelabel->text(), "1") << "Ftpc1 ran the first session";
 }
 
 // A run that cannot connect waits between attempts; Abort FTP ends it, and so does
@@ -178,7 +216,7 @@ TEST_F(UploadWindowTest, AbortFtpAndClosingTheWindowEndTheRun) {
             ending.act();
         });
         poll.start(5);
-        form().Button2->click();
+        sendFile();
         EXPECT_FALSE(enabledInRun);
         EXPECT_TRUE(form().Button2->isEnabled());
         EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -213,7 +251,7 @@ TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
     form().cbftptls->setCurrentText("Required");
 
     m_prompt.answerCertificate(CertificateAnswer::No);
-    form().Button2->click();
+    sendFile();
     ASSERT_EQ(m_prompt.certificateQuestions().size(), 1);
     EXPECT_EQ(m_prompt.certificateQuestions()[0].sha256, TlsCertificates::fingerprintOf(self.cert));
     for (int r = 0; r < 2; ++r) {
@@ -225,7 +263,7 @@ TEST_F(UploadWindowTest, OverTlsAnUntrustedServerIsAskedAboutOncePerRun) {
     m_prompt.forget();
     m_prompt.answerCertificate(CertificateAnswer::Once);
     form().ftpLog()->clear();
-    form().Button2->click();
+    sendFile();
     EXPECT_EQ(m_prompt.certificateQuestions().size(), 1);
     EXPECT_TRUE(m_prompt.messages().isEmpty()) << m_prompt.messages().join('|').toStdString();
     for (int r = 0; r < 2; ++r) {
@@ -257,7 +295,7 @@ TEST_F(UploadWindowTest, FileExitEndsARunThatWaits) {
         QTimer::singleShot(3500, &form(), [this] { form().btnAbortFTP->click(); });
     });
     poll.start(5);
-    form().Button2->click();
+    sendFile();
     EXPECT_EQ(form().ftpLog()->lines().filter("Connect Attempt # "), QStringList{"Connect Attempt # 1"});
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
     EXPECT_TRUE(form().Button2->isEnabled());

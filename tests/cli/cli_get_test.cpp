@@ -147,6 +147,8 @@ TEST_F(CliGetTest, HostileServersEndWithTheReason) {
         {answer(length + "100, 5", "\r\nabcdef"), "http", "invalid Content-Length: 100, 5", ""},
         {answer(length + "12345678901234567890"), "http", "invalid Content-Length: 12345678901234567890", ""},
         {answer(length + "4", "\r\nabcdefgh"), "http", "server sent more than the 4 bytes it announced", "abcd"},
+        {answer(length + "8", "\r\nabc") + Dialogue{ScriptStep::stall()}, "http", "no data for 1 s after 3 bytes",
+         "abc"},
         {answer("302 Found\r\nLocation: data:text/plain,hi"), "http", "unsupported URL scheme \"data\"", ""},
         {answer("302 Found\r\nLocation: mailto:x"), "http", "unsupported URL scheme \"mailto\"", ""},
     };

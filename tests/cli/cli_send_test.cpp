@@ -4,6 +4,7 @@
 #include "common/text_table.h"
 #include "scatter/site_list_file.h"
 #include "scatter/site_list_table.h"
+#include "scatter/splitter.h"
 #include "support/cli_runner.h"
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
@@ -83,7 +84,9 @@ TEST_P(CliSendRoad, A50MiBFileInSevenPartsComesBackByteForByte) {
         EXPECT_FALSE(send.err.contains(a.password)) << "the log holds a password";
     EXPECT_EQ(send.err.count("Connect Attempt # 1\n"), 7);
     EXPECT_EQ(send.err.count("Connect Attempt # "), 7);
-    EXPECT_EQ(send.err.count("Request 17 Done.\nStatusCode = 226\n"), 7) << send.err.toStdString();
+    // Both accounts at once (the default): each line begins with its account.
+    EXPECT_EQ(send.err.count(QRegularExpression("(\\[\\w+@[\\w.]+:\\d+\\] )Request 17 Done\\.\\n\\1StatusCode = 226\\n")), 7)
+        << send.err.toStdString();
     EXPECT_EQ(send.err.count("> SIZE film"), 7) << "every store checked by its size";
     EXPECT_EQ(send.err.count(passive ? "> EPSV" : "> PORT 127,0,0,1,"), 7);
     EXPECT_TRUE(send.err.contains("> PASS ****\n"));
@@ -162,6 +165,50 @@ TEST(CliSend, RecoveryPartsOutliveALostAccountAndAForgedPart) {
     EXPECT_TRUE(gather.err.contains("recovery part 4 started (attempt 1): " + host.webSite("cleo") + "filmr4.bin"));
 }
 
+// Three accounts at once on a server that allows three sessions from one address, the
+// third with a web address that leads nowhere, the parts sent from their ranges of the
+// source: every part is stored, never two sessions on one account, no upload folder, and
+// the third account's parts are found not served.
+TEST(CliSend, ThreeAccountsAtOnceAndAWrongWebAddress) {
+    const QList<WebHost::Account> accounts = {{"anna", "a-pass-1"}, {"ben", "b-pass-2"}, {"carl", "c-pass-3"}};
+    WebHost host(accounts);
+    host.ftp().addConfig("max_per_ip=3");
+    host.ftp().logCommands();
+    ASSERT_TRUE(host.start()) << host.errorText().toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray original = SeededBytes((21 << 20) + 5, 21);
+    WriteFileBytes(dir.filePath("film.mkv"), original);
+    const QString wrongSite = host.webSite("nobody");
+    const QString siteList =
+        WriteSiteList(dir.filePath("ftplist.txt"), {{host.ftpSite(), "anna", "a-pass-1", host.webSite("anna")},
+                                                    {host.ftpSite(), "ben", "b-pass-2", host.webSite("ben")},
+                                                    {host.ftpSite(), "carl", "c-pass-3", wrongSite}});
+    const CliRun send = RunCli({"send", dir.filePath("film.mkv"), "--sites", siteList, "--parts", "7", "--name", "film",
+                                "--parallel", "3", "--no-part-files", "--save-path", dir.filePath("send"), "-o",
+                                dir.filePath("film.pwq")},
+                               {.timeoutMs = 300000});
+    EXPECT_EQ(send.status, 1) << send.err.toStdString();
+    for (int i = 1; i <= 7; ++i) {
+        const QString name = QString("film%1.bin").arg(i);
+        const PartSizes sizes = ComputePartSizes(original.size(), 7);
+        EXPECT_TRUE(ReadFileBytes(host.storedPath(accounts[(i - 1) % 3].user, name)) ==
+                    original.mid((i - 1) * sizes.partSize, i < 7 ? sizes.partSize : sizes.lastSize))
+            << name.toStdString();
+        EXPECT_EQ(send.err.contains("Error:web: " + wrongSite + name + ": 404"), i % 3 == 0) << name.toStdString();
+    }
+    for (const WebHost::Account& a : accounts)
+        EXPECT_EQ(host.ftp().mostSessionsAtOnce(a.user), 1) << a.user.toStdString();
+    EXPECT_GE(host.ftp().mostSessionsAtOnce(QString()), 2) << "the accounts were sent to at once";
+    EXPECT_TRUE(send.err.contains("[anna@" + host.ftpSite() + "] > STOR film1.bin\n"));
+    EXPECT_EQ(send.err.count("The web address of account "), 1);
+    EXPECT_TRUE(send.err.contains("The web address of account carl at " + host.ftpSite() + " (web address " + wrongSite +
+                                  ") does not serve the parts stored in it."));
+    EXPECT_TRUE(send.err.contains("No manifest written: not every part is served at its web address."));
+    EXPECT_FALSE(QFile::exists(dir.filePath("film.pwq")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("send/film.mkv.uldir")));
+}
+
 TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -221,6 +268,10 @@ TEST(CliSend, EveryOtherEndIsNonZeroAndWritesNoManifest) {
          "Trust this certificate? No"},
         {"an unknown TLS mode", common + QStringList{"--sites", good, "--ftps=yes", "-o", manifest}, 2,
          {"send: --ftps takes off, try or require"}},
+        {"more sessions at once than accounts may have", common + QStringList{"--sites", good, "--parallel", "9", "-o", manifest},
+         2, {"send: --parallel takes a number from 1 to 8"}},
+        {"an unknown check of the web address", common + QStringList{"--sites", good, "--verify=head", "-o", manifest}, 2,
+         {"send: --verify takes length, crc or off"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

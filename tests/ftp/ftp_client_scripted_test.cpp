@@ -3,6 +3,7 @@
 #include "ftp_client_harness.h"
 #include "net/async_socket.h"
 #include "support/event_wait.h"
+#include "support/loopback_port.h"
 #include "support/scripted_ftp_server.h"
 
 #include <QRegularExpression>
@@ -195,6 +196,18 @@ TEST(FtpDialogueTest, UnresolvableHostComposesTheLookupError) {
     EXPECT_EQ(h.client.LastResponse(), expected);
     EXPECT_EQ(h.client.ErrorMessage(), expected);
     EXPECT_FALSE(h.client.Connected());
+}
+
+TEST(FtpDialogueTest, ARefusedConnectNamesEveryAddressTried) {
+    const quint16 port = FreeLoopbackPort();  // nothing listens there, on either address
+    ASSERT_TRUE(TAsyncSocket::SetResolveOverride("two-addresses.test", {"::1", "127.0.0.1"}));
+    FtpClientHarness h(port, QStringLiteral("two-addresses.test"));
+    EXPECT_FALSE(h.client.Connect());
+    TAsyncSocket::SetResolveOverride("two-addresses.test", {});
+    ASSERT_EQ(h.done.size(), 1);
+    EXPECT_EQ(h.client.ErrorMessage(), QStringLiteral("500 %1 (Winsock error #10061) (tried [::1]:%2, 127.0.0.1:%2)")
+                                           .arg(SocketErrorDesc(10061))
+                                           .arg(port));
 }
 
 // ---- uploads ----

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -71,6 +72,8 @@ protected:
         m_driver.BindClientEvents();
         m_settings.firstRetryWaitMs = 10;
         m_settings.longestRetryWaitMs = 40;
+        m_settings.firstBusyWaitMs = 10;
+        m_settings.longestBusyWaitMs = 40;
     }
     void TearDown() override {
         EXPECT_FALSE(m_log.join('\n').contains(kPassword)) << "the log holds the password";
@@ -86,6 +89,15 @@ protected:
         m_parts << bytes;
         return m_table.addRow({path, "http://w.example/", QString::number(bytes.size()), "00000000", ftpSite, "u",
                                kPassword, progress, status});
+    }
+    // Send File, then the event loop until the run reports its end: what it reports.
+    bool sendAndWait() {
+        std::optional<bool> allSent;
+        m_driver.onFinished = [&allSent](bool sent) { allSent = sent; };
+        EXPECT_TRUE(m_driver.Send()) << "a run started";
+        EXPECT_TRUE(waitUntil([&] { return allSent.has_value(); }, 120000)) << "the run ended";
+        m_driver.onFinished = nullptr;
+        return allSent.value_or(false);
     }
     static QString siteOf(const ScriptedFtpServer& server) { return QStringLiteral("127.0.0.1:%1").arg(server.port()); }
     QString progress(int row) const { return m_table.cell(row, UploadColumn::Progress); }
@@ -139,7 +151,7 @@ TEST_P(UploadSession, TheRowShowsHowTheStoreEnded) {
     const QByteArray part = SeededBytes(300000, 7);
     m_table.setCell(addPart("x.bin", part, siteOf(server)), UploadColumn::Password, c.password);
     abortWhen([this] { return m_log.contains("Connect Attempt # 2"); });  // a row given up is given up at once
-    EXPECT_EQ(m_driver.Send(), c.allStored);
+    EXPECT_EQ(sendAndWait(), c.allStored);
     EXPECT_EQ(progress(0), c.progress);
     EXPECT_EQ(status(0), c.status);
     EXPECT_EQ(m_log.filter("Connect Attempt # ").size(), 1) << m_log.join('\n').toStdString();
@@ -211,6 +223,105 @@ INSTANTIATE_TEST_SUITE_P(
                     login() + types() + storeActive("x.bin") + QList<Step>{Step::reply("452 disk full\r\n")} + quit(),
                     false, false, "?", "452", {"< 452 disk full", "! STOR Failed", "StatusCode = 452"}}));
 
+// ---- a busy account and a store that breaks off: tried again in the same run ----
+
+struct RetryCase {
+    const char* name;
+    QList<Step> script;  // for the part "x.bin" of 300000 bytes
+    bool resume;
+    bool allStored;
+    const char* progress;
+    const char* status;
+    QStringList logged;  // in this order
+    std::function<QByteArray(const QByteArray& part)> received;  // every data connection's bytes
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
+class UploadRetry : public UploadRun, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(UploadRetry, TheRowEndsAsTheLastAttemptDid) {
+    const RetryCase& c = GetParam();
+    ScriptedFtpServer server(c.script);
+    m_settings.resume = c.resume;
+    const QByteArray part = SeededBytes(300000, 11);
+    addPart("x.bin", part, siteOf(server));
+    EXPECT_EQ(sendAndWait(), c.allStored);
+    EXPECT_EQ(progress(0), c.progress);
+    EXPECT_EQ(status(0), c.status);
+    EXPECT_EQ(missingInOrder(m_log, c.logged), "");
+    EXPECT_TRUE(waitUntil([&] { return server.finished(); }, 10000));
+    EXPECT_EQ(server.failures(), "");
+    EXPECT_TRUE(server.dataReceived() == c.received(part)) << server.dataReceived().size();
+}
+
+const QList<Step> kCut = {Step::expect("PORT *"),       Step::reply("200 PORT ok\r\n"),
+                          Step::expect("STOR x.bin"),    Step::reply("150 go ahead\r\n"),
+                          Step::connectToPort(),         Step::cutDataAfter(150000),
+                          Step::reply("426 Connection closed; transfer aborted.\r\n"), Step::expect("FEAT")};
+const QByteArray kRestStream = "211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n";
+const QList<Step> kAgain = QList<Step>{Step::nextConnection()} + login() + types();
+QList<Step> resumedAt(const QByteArray& held) {
+    return {Step::expect("SIZE x.bin"), Step::reply("213 " + held + "\r\n"), Step::expect("PORT *"),
+            Step::reply("200 PORT ok\r\n"), Step::expect("REST " + held), Step::reply("350 Restart position accepted\r\n"),
+            Step::expect("STOR x.bin"), Step::reply("150 go ahead\r\n"), Step::connectToPort(), Step::receiveData(),
+            Step::reply("226 stored\r\n")};
+}
+const auto kWhole = [](const QByteArray& part) { return part; };
+const auto kCutThenWhole = [](const QByteArray& part) { return part.left(150000) + part; };
+
+INSTANTIATE_TEST_SUITE_P(
+    BusyAndBroken, UploadRetry,
+    ::testing::Values(
+        RetryCase{"421 at the first connection: the part waits, then is stored",
+                  QList<Step>{Step::reply("421 There are too many connections from your internet address.\r\n"),
+                              Step::nextConnection()} +
+                      goodSession("x.bin", 300000),
+                  false, true, "100%", "226",
+                  {"Connect Attempt # 1", "< 421 There are too many connections *", "Request 5 Done.",
+                   "! u@127.0.0.1:*", "Connect Attempt # 2",
+                   "> STOR x.bin", "StatusCode = 226"},
+                  kWhole},
+        RetryCase{"530 too many users on an open connection: closed, waits, stored",
+                  QList<Step>{Step::reply("220 ready\r\n"), Step::expect("USER u"), Step::reply("331 pw\r\n"),
+                              Step::expect("PASS *"),
+                              Step::reply("530 Sorry, the maximum number of clients (1) for this user are already "
+                                          "connected.\r\n"),
+                              Step::nextConnection()} +
+                      goodSession("x.bin", 300000),
+                  false, true, "100%", "226", {"! u@127.0.0.1:*", "Connect Attempt # 2", "No error"},
+                  kWhole},
+        RetryCase{"cut at 50 % with REST STREAM: the second attempt sends only the rest",
+                  login() + types() + kCut + QList<Step>{Step::reply(kRestStream)} + quit() + kAgain +
+                      resumedAt("150000") + sizeAnswer("x.bin", "213 300000\r\n") + quit(),
+                  true, true, "100%", "226",
+                  {"Request 17 Done.", "StatusCode = 426", "> FEAT", "< 211 End",
+                   "! The store broke off after *", "Connect Attempt # 2", "> SIZE x.bin",
+                   "! Resuming part at byte 150000", "> REST 150000", "> STOR x.bin", "StatusCode = 226"},
+                  kWhole},
+        RetryCase{"cut at 50 % without REST STREAM: sent again from byte 0",
+                  login() + types() + kCut + QList<Step>{Step::reply("211-Features:\r\n SIZE\r\n211 End\r\n")} +
+                      quit() + kAgain + storeActive("x.bin") + QList<Step>{Step::reply("226 stored\r\n")} +
+                      sizeAnswer("x.bin", "213 300000\r\n") + quit(),
+                  true, true, "100%", "226",
+                  {"! The store broke off after *", "Connect Attempt # 2", "> STOR x.bin",
+                   "StatusCode = 226"},
+                  kCutThenWhole},
+        RetryCase{"the server holds more than the part: sent again from byte 0",
+                  login() + types() + kCut + QList<Step>{Step::reply(kRestStream)} + quit() + kAgain +
+                      sizeAnswer("x.bin", "213 400000\r\n") + storeActive("x.bin") +
+                      QList<Step>{Step::reply("226 stored\r\n")} + sizeAnswer("x.bin", "213 300000\r\n") + quit(),
+                  true, true, "100%", "226",
+                  {"! The server holds 400000 bytes, more than the part: it is sent from byte 0", "> STOR x.bin"},
+                  kCutThenWhole},
+        RetryCase{"a resumed store whose size comes out wrong",
+                  login() + types() + kCut + QList<Step>{Step::reply(kRestStream)} + quit() + kAgain +
+                      resumedAt("150000") + sizeAnswer("x.bin", "213 299000\r\n") + quit(),
+                  true, false, "?", "Error:size",
+                  {"! Resuming part at byte 150000",
+                   "Error:size: the server holds 299000 bytes of x.bin, the part has 300000 bytes"},
+                  kWhole}));
+
 // ---- whole runs ----
 
 TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
@@ -225,7 +336,7 @@ TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
     m_driver.onRunning = [&](bool r) { running << r; };
     m_client.OnStateChange = [&](TCustomFtpClient*) { eventsInsideTheRun &= m_driver.running(); };
 
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(running, (QList<bool>{true, false}));
     EXPECT_TRUE(eventsInsideTheRun) << "every client event came while the run was in progress";
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
@@ -247,14 +358,14 @@ TEST_F(UploadRun, OneSessionPerRowAndRowsAt100PercentAreSkipped) {
 
     // Everything sent: the next Send File connects nowhere.
     m_log.clear();
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_TRUE(m_log.isEmpty()) << m_log.join('\n').toStdString();
 }
 
 TEST_F(UploadRun, AnUnresolvableHostIsTriedUntilAbortWhoseWaitEndsAtOnce) {
     addPart("a.bin", "abc", "no-such-host.invalid");
     abortWhen([this] { return m_log.contains("Connect Attempt # 4"); });
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     const QStringList attempts = m_log.filter("Connect Attempt # ");
     ASSERT_GE(attempts.size(), 4);
     for (int i = 0; i < attempts.size(); ++i)
@@ -272,7 +383,7 @@ TEST_F(UploadRun, AnUnresolvableHostIsTriedUntilAbortWhoseWaitEndsAtOnce) {
     abortWhen([this] { return m_log.contains("Connect Attempt # 1") && m_client.State() == fcReady; });
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     EXPECT_LT(clock.elapsed(), 60000);
     EXPECT_EQ(m_log.filter("Connect Attempt # ").size(), 1);
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -286,7 +397,7 @@ TEST_F(UploadRun, APartAbortedMidwayIsSentAgainFromTheStart) {
         const int percent = progress(0).chopped(1).toInt();
         return progress(0).endsWith('%') && percent > 0 && percent < 100;
     });
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     const int reached = progress(0).chopped(1).toInt();
     EXPECT_TRUE(progress(0).endsWith('%') && reached > 0 && reached < 100) << progress(0).toStdString();
     EXPECT_EQ(m_prompt.messages(), QStringList{"FTP-Aborted"});
@@ -298,7 +409,7 @@ TEST_F(UploadRun, APartAbortedMidwayIsSentAgainFromTheStart) {
     ScriptedFtpServer second(goodSession("big.bin", part.size()));
     m_table.setCell(0, UploadColumn::FtpSite, siteOf(second));
     m_prompt.forget();
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
     EXPECT_TRUE(waitUntil([&] { return second.finished(); }, 10000));
     EXPECT_EQ(second.failures(), "") << "STOR again, no resume";
@@ -312,7 +423,7 @@ TEST_F(UploadRun, AbortWhileIdleShowsNothingAndTheNextRunIsNormal) {
     EXPECT_TRUE(m_prompt.shown().isEmpty());
     ScriptedFtpServer server(goodSession("a.bin", 10));
     addPart("a.bin", "0123456789", siteOf(server));
-    EXPECT_TRUE(m_driver.Send());
+    EXPECT_TRUE(sendAndWait());
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"100%", "226"}));
     EXPECT_TRUE(m_prompt.shown().isEmpty());
 }
@@ -325,7 +436,7 @@ TEST_F(UploadRun, ALateCompletionLeavesStatusToTheStoreOfItsOwnRow) {
     ScriptedFtpServer good(goodSession("b.bin", 20));
     addPart("a.bin", "first part", siteOf(silent));
     addPart("b.bin", SeededBytes(20, 9), siteOf(good));
-    EXPECT_FALSE(m_driver.Send());
+    EXPECT_FALSE(sendAndWait());
     silent.release();
     EXPECT_EQ(m_table.rowCells(0).mid(7), (QStringList{"Starting...", "426"})) << "the store could not start";
     EXPECT_EQ(m_table.rowCells(1).mid(7), (QStringList{"100%", "226"}));

@@ -48,6 +48,8 @@ FtpStep FtpStep::closeData() { return make(DataClose); }
 FtpStep FtpStep::pause(int ms) { return make(Pause, {}, ms); }
 FtpStep FtpStep::stall() { return make(Stall); }
 FtpStep FtpStep::close() { return make(Close); }
+FtpStep FtpStep::cutDataAfter(qint64 bytes) { return make(DataCut, {}, int(bytes)); }
+FtpStep FtpStep::nextConnection() { return make(NextConnection); }
 
 ScriptedFtpServer::ScriptedFtpServer(QList<FtpStep> dialogue, const char* address)
     : m_dialogue(std::move(dialogue)), m_address(address) {
@@ -114,8 +116,16 @@ void ScriptedFtpServer::run() {
     if (fd < 0)
         return;
     play(fd);
-    // Half-close, then wait for the client's own close, so no reply in flight is lost
-    // to a reset.
+    endConnection(fd);
+    std::lock_guard lock(m_mutex);
+    m_finished = true;
+}
+
+// Half-close, then wait for the client's own close, so no reply in flight is lost to a
+// reset.
+void ScriptedFtpServer::endConnection(int& fd) {
+    if (fd < 0)
+        return;
     ::shutdown(fd, SHUT_WR);
     char buffer[4096];
     while (waitReadable(fd, 5000)) {
@@ -127,8 +137,6 @@ void ScriptedFtpServer::run() {
     }
     closeFd(fd);
     closeFd(m_dataFd);
-    std::lock_guard lock(m_mutex);
-    m_finished = true;
 }
 
 // One byte at a time, so that nothing behind the line is consumed.
@@ -154,7 +162,7 @@ QByteArray ScriptedFtpServer::substitute(QByteArray bytes) const {
         .replace("{p2}", QByteArray::number(m_passivePort & 0xff));
 }
 
-void ScriptedFtpServer::play(int fd) {
+void ScriptedFtpServer::play(int& fd) {
     QByteArray lastPort;
     for (const FtpStep& step : m_dialogue) {
         switch (step.kind) {
@@ -245,6 +253,29 @@ void ScriptedFtpServer::play(int fd) {
             break;
         case FtpStep::DataClose:
             closeFd(m_dataFd);
+            break;
+        case FtpStep::DataCut: {
+            char buffer[65536];
+            qint64 got = 0;
+            while (got < step.ms && waitReadable(m_dataFd, 10000)) {
+                const ssize_t n = ::recv(m_dataFd, buffer, size_t(qMin<qint64>(sizeof buffer, step.ms - got)), 0);
+                if (n <= 0)
+                    break;
+                got += n;
+                std::lock_guard lock(m_mutex);
+                m_dataReceived.append(buffer, n);
+            }
+            const linger reset{1, 0};
+            ::setsockopt(m_dataFd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            closeFd(m_dataFd);
+            break;
+        }
+        case FtpStep::NextConnection:
+            endConnection(fd);
+            if (!waitReadable(m_listenFd, 10000) || (fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC)) < 0) {
+                fail(QStringLiteral("the client did not connect again"));
+                return;
+            }
             break;
         case FtpStep::Pause: {
             pollfd stop{m_stopPipe[0], POLLIN, 0};

@@ -14,7 +14,7 @@
 // One step of a scripted FTP dialogue.
 struct FtpStep {
     enum Kind { Reply, ReplyPieces, Expect, DataConnect, DataListen, DataAccept, DataReceive, DataSend, DataClose,
-                Pause, Stall, Close };
+                Pause, Stall, Close, NextConnection, DataCut };
     Kind kind = Close;
     QByteArray bytes;
     QList<QByteArray> pieces;
@@ -38,6 +38,12 @@ struct FtpStep {
     static FtpStep receiveData();
     static FtpStep sendData(const QByteArray& bytes);
     static FtpStep closeData();
+    // Reads the data connection until `bytes` have come (or the client closes it), then
+    // resets it: a connection lost in the middle of a transfer.
+    static FtpStep cutDataAfter(qint64 bytes);
+    // Ends the control connection (as after the last step) and plays on with the next
+    // connection the client makes: a second session.
+    static FtpStep nextConnection();
     static FtpStep pause(int ms);
     // Sends nothing until release() or the end of the server.
     static FtpStep stall();
@@ -46,7 +52,7 @@ struct FtpStep {
 };
 
 // A loopback FTP server on a thread with blocking sockets that plays one exact dialogue
-// on the first control connection and records every byte the client sent on it and on
+// on the first control connection (and the next ones, after nextConnection()) and records every byte the client sent on it and on
 // the data connection. For the faults a real server will not produce on demand: split
 // and dribbled replies, odd line ends, stalls, early closes, either order of the reply
 // and the data connection.
@@ -69,7 +75,8 @@ public:
 
 private:
     void run();
-    void play(int fd);
+    void play(int& fd);
+    void endConnection(int& fd);
     bool readLine(int fd, QByteArray& line);
     bool waitReadable(int fd, int timeoutMs) const { return WaitReadableUnlessStopped(fd, m_stopPipe[0], timeoutMs); }
     QByteArray substitute(QByteArray bytes) const;

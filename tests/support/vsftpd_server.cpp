@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <crypt.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -123,7 +124,7 @@ bool VsftpdServer::writeFiles() {
                                                              "require_ssl_reuse=YES\n"
                                                              "strict_ssl_read_eof=YES\n")
                                                   .arg(m_tlsCert, m_tlsKey);
-    if (!writeText(d + "/vsftpd.conf", config + tls)) {
+    if (!writeText(d + "/vsftpd.conf", config + tls + m_extraConfig)) {
         m_error = QStringLiteral("cannot write the vsftpd configuration");
         return false;
     }
@@ -169,6 +170,25 @@ bool VsftpdServer::startOnce() {
                   .arg(m_port)
                   .arg(QString::fromLocal8Bit(m_process->readAll()));
     return false;
+}
+
+// The log's lines are appended as the sessions go: a user's session begins with its
+// "OK LOGIN" line and ends with its QUIT, which the client sends before it opens the next.
+int VsftpdServer::mostSessionsAtOnce(const QString& user) const {
+    QFile log(m_dir.filePath("vsftpd.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray tag = user.isEmpty() ? QByteArray("] [") : "] [" + user.toUtf8() + "] ";
+    int now = 0, most = 0;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (!line.contains(tag))
+            continue;
+        if (line.contains("] OK LOGIN"))
+            most = std::max(most, ++now);
+        else if (line.contains("FTP command:") && line.endsWith("\"QUIT\""))
+            --now;
+    }
+    return most;
 }
 
 void VsftpdServer::stop() {

@@ -29,6 +29,13 @@ public:
     void enableTls(const QString& certFile, const QString& keyFile);
     // Before start(): listen on ::1 (IPv6) instead of 127.0.0.1.
     void listenOnIPv6() { m_ipv6 = true; }
+    // Before start(): more lines of vsftpd.conf ("max_per_ip=3", "local_max_rate=4000000").
+    void addConfig(const QString& lines) { m_extraConfig += lines + '\n'; }
+    // Before start(): every command of every session goes to the server's log, with the
+    // user's name once logged in; then the most sessions one user (empty: all users
+    // together) had at once.
+    void logCommands() { addConfig(QStringLiteral("log_ftp_protocol=YES")); }
+    int mostSessionsAtOnce(const QString& user) const;
 
     // Starts the server and waits (bounded) until its port answers. False, with the
     // reason in errorText(), when it cannot.
@@ -49,6 +56,7 @@ private:
     QList<Account> m_accounts;
     QString m_tlsCert, m_tlsKey;
     bool m_ipv6 = false;
+    QString m_extraConfig;
     QTemporaryDir m_dir;
     QString m_pamService;
     std::unique_ptr<QProcess> m_process;

@@ -38,6 +38,8 @@ public:
     QString storedPath(const QString& user, const QString& name) const;
     // The folder nginx serves (every account's directory is in it).
     QString webRoot() const { return m_root.path(); }
+    // The FTP server, for settings before start() and its log.
+    VsftpdServer& ftp() { return m_ftp; }
 
 private:
     QTemporaryDir m_root;
