@@ -6,6 +6,7 @@
 #include "crc/crc32.h"
 #include "gather/download_table.h"
 #include "gather/gather_engine.h"
+#include "gather/part_digest.h"
 #include "gather/part_download.h"
 #include "gather/progress_figure.h"
 #include "http/http_client.h"
@@ -13,9 +14,6 @@
 #include "net/tls_error.h"
 
 namespace {
-
-// A fast download reports many chunks a second; its row is redrawn at most this often.
-constexpr qint64 RowRefreshMs = 100;
 
 // What ended a download when the bytes on disk cannot tell it: the part file refused a
 // write (a full disk, a server sending more than the part), or the server's certificate
@@ -63,24 +61,13 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     // The figures the refresh limit held back.
     if (download->dataSeen)
         showProgress(download);
-    m_table.setCell(row, DownloadColumn::Status,
-                    error != 0                     ? "Error:" + QString::number(error)
-                    : client->StatusCode() == 404 ? QStringLiteral("404 Error")
-                                                   : QStringLiteral("Done."));
-    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() >= s.attemptsLimit) {
-        m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
-        download->inCompletion = true;
-        m_prompt.information("Error, too many attempts to download");
-        download->inCompletion = false;
-        // A new manifest replaced the table while the message was open.
-        if (download->dropped) {
-            delete download;
-            return;
-        }
-        // Only now: downloads that ended while the message was open went on as usual.
-        m_stopFlag = true;
+    showEndStatus(row, error, client->StatusCode());
+    if (!applyAttemptsLimit(row, download->inCompletion, download->dropped, s)) {
+        delete download;
+        return;
     }
     m_live.removeOne(download);
+    m_hosts.noteAnswer(download->slot.host(), error, client->StatusCode());
     const qint64 tooSlowRate = download->tooSlowRate;
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
@@ -88,10 +75,39 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     const QString cause = KnownCause(download->file, error);
     if (!cause.isEmpty())
         m_table.setCell(row, DownloadColumn::Status, "Error:" + cause);
+    noteSequentialEnd(row, error, download->file);
     const int writeError = download->file.writeError();
-    const QString writeFailure = SystemError("Cannot write ", download->file.fileName(), writeError);
+    const QString fileName = download->file.fileName();
     delete download;
     markTooSlow(row, tooSlowRate);
+    afterVerdict(row, writeError, fileName, error);
+}
+
+void GatherEngine::showEndStatus(int row, quint16 error, int statusCode) {
+    m_table.setCell(row, DownloadColumn::Status,
+                    error != 0          ? "Error:" + QString::number(error)
+                    : statusCode == 404 ? QStringLiteral("404 Error")
+                                        : QStringLiteral("Done."));
+}
+
+// False when a new manifest replaced the table while the message was open: the caller
+// frees its download and touches nothing more.
+bool GatherEngine::applyAttemptsLimit(int row, bool& inCompletion, const bool& dropped, const GatherSettings& s) {
+    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() < s.attemptsLimit)
+        return true;
+    m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
+    inCompletion = true;
+    m_prompt.information("Error, too many attempts to download");
+    inCompletion = false;
+    if (dropped)
+        return false;
+    // Only now: downloads that ended while the message was open went on as usual.
+    m_stopFlag = true;
+    return true;
+}
+
+// The row has its verdict: the front ends hear of it, and the gather goes on.
+void GatherEngine::afterVerdict(int row, int writeError, const QString& fileName, quint16 error) {
     if (onPartFinished)
         onPartFinished(row);
     if (writeError != 0) {
@@ -101,28 +117,32 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
         m_localFailure = true;
         m_stopFlag = true;
         if (first)
-            m_prompt.error(writeFailure);
+            m_prompt.error(SystemError("Cannot write ", fileName, writeError));
     }
     if (error == TLS_ERR_CERTIFICATE)
         askAboutCertificates();
     if (!m_stopFlag)
         Download();
-    else if (m_live.isEmpty())
+    else if (liveCount() == 0)
         rest();
 }
 
 void GatherEngine::verify(int row, const PartFile& file, const GatherSettings& s) {
-    const qint64 size = file.closedSize();
+    // The CRC was taken from the bytes as they went into the file: it is the file's own
+    // as long as the file holds exactly those bytes.
+    verify(row, PartDigest{file.closedSize(), file.closedSize() == file.written(), file.crc()}, s);
+}
+
+void GatherEngine::verify(int row, const PartDigest& digest, const GatherSettings& s) {
+    const qint64 size = digest.size;
     // An empty file is an error only for a part that should hold something: an empty
     // part (an empty source, or a split with an empty last part) is complete as it is.
     if (size == 0 && m_table.cell(row, DownloadColumn::PartSize) != QLatin1String("0"))
         m_table.setCell(row, DownloadColumn::Status, "Error:ZeroSize");
     m_table.setCell(row, DownloadColumn::SizeOk,
                     m_table.cell(row, DownloadColumn::Size) == m_table.cell(row, DownloadColumn::PartSize) ? "G" : "R");
-    // The CRC was taken from the bytes as they went into the file: it is the file's own
-    // as long as the file holds exactly those bytes.
-    const bool good = size == file.written() &&
-                      QString::fromStdString(Crc32Text(file.crc())) == m_table.cell(row, DownloadColumn::CrcPwq);
+    const bool good = digest.crcKnown &&
+                      QString::fromStdString(Crc32Text(digest.crc32)) == m_table.cell(row, DownloadColumn::CrcPwq);
     m_table.setCell(row, DownloadColumn::CrcOk, good ? "G" : "R");
     if (!good && s.retryOnCrcError)
         m_table.setCell(row, DownloadColumn::Status, "Error:CRC");

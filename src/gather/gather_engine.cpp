@@ -32,6 +32,7 @@ GatherEngine::GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, User
     m_stallTimer->setObjectName("StallTimer");
     m_stallTimer->setInterval(1000);
     QObject::connect(m_stallTimer.get(), &QTimer::timeout, [this] { StallTick(); });
+    m_hosts.onFreed = [this] { slotsFreed(); };
 }
 
 GatherEngine::~GatherEngine() { dropLiveDownloads(); }
@@ -54,6 +55,8 @@ FillOutcome GatherEngine::afterFill(FillOutcome outcome) {
         if (std::exchange(m_localFailure, false))
             m_stopFlag = false;
         m_certificateQuestions.Forget();
+        m_resume.clear();
+        m_hosts.forget();
     }
     showGauge();
     if (outcome == FillOutcome::StartFirstPass && settings().autoMerge)
@@ -71,6 +74,7 @@ void GatherEngine::dropLiveDownloads() {
         else
             delete download;
     }
+    dropRanged();
 }
 
 void GatherEngine::showGauge() {

@@ -5,7 +5,9 @@
 #include "gather/check_and_fill.h"
 #include "gather/download_row_index.h"
 #include "gather/gather_settings.h"
+#include "gather/host_caps.h"
 #include "gather/part_joiner.h"
+#include "gather/ranged_fetch.h"
 #include "gather/rebuild.h"
 #include "net/tls_trust_question.h"
 
@@ -17,6 +19,8 @@
 #include <memory>
 
 class PartFile;
+struct PartDigest;
+struct RangedDownload;
 class QTimer;
 class TextTable;
 class UserPrompt;
@@ -56,6 +60,9 @@ public:
     // Nothing is live and nothing will start by itself: the gather waits for the user
     // (parts in error, a refused confirmation, Abort, the attempts limit, a limit of 0).
     std::function<void()> onRest;
+    // A line about a download of the row for a log: "resuming at byte N", a range asked
+    // again and why, a server that sends no ranges, a host's lowered cap.
+    std::function<void(int row, const QString& note)> onPartNote;
 
     // ---- loading a manifest ----
     // Open/Download after the dialog: reads the file into the manifest lines, then
@@ -90,7 +97,7 @@ public:
 
     bool stopFlag() const { return m_stopFlag; }
     void setStopFlag(bool stop) { m_stopFlag = stop; }
-    int liveCount() const { return static_cast<int>(m_live.size()); }
+    int liveCount() const { return static_cast<int>(m_live.size() + m_ranged.size()); }
     // The stall timer: 1000 ms, off until the first pass.
     QTimer* stallTimer() const { return m_stallTimer.get(); }
 
@@ -116,7 +123,27 @@ private:
     void requestDone(PartDownload* download, quint16 error);
     void showProgress(PartDownload* download);
     void verify(int row, const PartFile& file, const GatherSettings& settings);
+    void verify(int row, const PartDigest& digest, const GatherSettings& settings);
+    // A fast download reports many chunks a second; its row is redrawn at most this often.
+    static constexpr qint64 RowRefreshMs = 100;
     void markTooSlow(int row, qint64 tooSlowRate);
+    // What the end of either kind of download shares.
+    void showEndStatus(int row, quint16 error, int statusCode);
+    bool applyAttemptsLimit(int row, bool& inCompletion, const bool& dropped, const GatherSettings& settings);
+    void afterVerdict(int row, int writeError, const QString& fileName, quint16 error);
+
+    // Downloads in ranges and resumed downloads (gather_ranged.cpp).
+    bool startFetch(int row, const QString& path, const GatherSettings& settings, QString& failure);
+    bool keptBytes(int row, const QString& name, qint64 partSize, PartRanges& ranges) const;
+    void startRangedDownload(int row, RangedFetch::Plan plan, QString& failure);
+    void showRangedProgress(RangedDownload* download);
+    void rangedDone(RangedDownload* download);
+    void tickRanged(const GatherSettings& settings, qint64 now);
+    void abortRanged(int row);
+    void dropRanged();
+    void slotsFreed();
+    void rememberOnDisk(int row, qint64 size, uint32_t crc);
+    void noteSequentialEnd(int row, quint16 error, const PartFile& file);
 
     TextTable& m_table;
     ManifestLines& m_mempwq;
@@ -151,4 +178,21 @@ private:
     // the file system refuses): the gather stops, since fetching again cannot help, and
     // a refused write is shown once. Resume and a new manifest try again.
     bool m_localFailure = false;
+
+    // Parts that keep bytes between downloads, per row: whether the bytes on disk failed
+    // a check (the next download starts at byte 0), whether the server answers ranges
+    // wrongly (one plain download), and the length and CRC of the plain prefix the part
+    // file is known to hold, so it need not be read again.
+    struct ResumeNote {
+        bool startOver = false;
+        bool noRanges = false;
+        qint64 prefixSize = -1;
+        uint32_t prefixCrc = 0;
+    };
+    QHash<int, ResumeNote> m_resume;
+    QList<RangedDownload*> m_ranged;
+    // Connections per host over every download; a pass that left a row for a host at its
+    // cap starts it when a connection closes.
+    HostCaps m_hosts;
+    bool m_hostSkipped = false;
 };

@@ -24,13 +24,19 @@ void GatherEngine::Download() {
         return;
     QString failure;
     // The rows a pass may start, in row order; the others are left alone (starting,
-    // transferring, done, "404 Error", "Too many attempts Error.").
+    // transferring, done, "404 Error", "Too many attempts Error."). A row whose host is
+    // at its cap waits for a later pass; the walk stops after a few such rows, so a pass
+    // costs the same whatever the number of rows.
+    constexpr int MostRowsLeft = 64;
     int row = -1;
-    while (m_live.size() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
+    int left = 0;
+    m_hostSkipped = false;
+    while (liveCount() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
         const QString path = partPath(s, row);
         if (s.checkOnDisk && acceptFromDisk(row, path))
             continue;
-        startDownload(row, path, failure);
+        if (!startFetch(row, path, s, failure) && ++left >= MostRowsLeft)
+            break;
     }
     if (!failure.isEmpty())
         m_prompt.error(failure);
@@ -38,7 +44,7 @@ void GatherEngine::Download() {
     // restarted each time would never tick while short parts keep finishing.
     if (!m_stallTimer->isActive())
         m_stallTimer->start();
-    if (m_live.isEmpty() && s.autoMerge)
+    if (liveCount() == 0 && s.autoMerge)
         decideRebuild(pass);
 }
 
@@ -52,7 +58,7 @@ bool GatherEngine::makeDirectories(const GatherSettings& s) {
     m_localFailure = true;
     m_stopFlag = true;
     m_prompt.error(error);
-    if (m_live.isEmpty())
+    if (liveCount() == 0)
         rest();
     return false;
 }
@@ -67,11 +73,14 @@ bool GatherEngine::acceptFromDisk(int row, const QString& path) {
         return false;
     bool satisfied = false;
     uint32_t crc = 0;
-    if (DescriptorCrc32(in.get(), crc) &&
-        QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
+    const bool read = DescriptorCrc32(in.get(), crc);
+    if (read && QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
         m_table.setCell(row, DownloadColumn::Status, "Done.");
         m_table.setCell(row, DownloadColumn::CrcOk, "G");
         satisfied = true;
+    } else if (read) {
+        // Read once: a download that keeps these bytes need not read them again.
+        rememberOnDisk(row, info.st_size, crc);
     }
     // A size line that is no number simply does not match.
     bool isNumber = false;
@@ -98,6 +107,7 @@ void GatherEngine::startDownload(int row, const QString& path, QString& failure)
         return markStartFailure(row, "Error:File", download->file.errorString(), failure);
 
     const QString url = m_table.cell(row, DownloadColumn::Filename);
+    download->slot = m_hosts.acquire(HostCaps::HostOf(url));
     auto* client = new THttpClient;
     download->client = client;
     client->SetURL(url);
@@ -136,7 +146,7 @@ void GatherEngine::decideRebuild(quint64 pass) {
     // Lets what is already queued run once (a repaint, a click) before deciding.
     QCoreApplication::processEvents();
     // Meanwhile another pass may have started downloads or decided for itself.
-    if (pass != m_passes || !m_live.isEmpty())
+    if (pass != m_passes || liveCount() != 0)
         return;
     const bool allDone = m_index.doneRows() == m_table.rows();
     const bool allGood = m_index.goodRows() == m_table.rows();
@@ -153,6 +163,7 @@ void GatherEngine::Abort() {
     // Abort returns before the client reports its end: the list holds still meanwhile.
     for (PartDownload* download : QList<PartDownload*>(m_live))
         download->client->Abort();
+    abortRanged(-1);
 }
 
 void GatherEngine::Resume() {
