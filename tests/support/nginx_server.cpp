@@ -67,6 +67,7 @@ QString NginxServer::configText() const {
                "error_log %2/error.log warn;\n"
                "events { worker_connections 128; }\n"
                "http {\n"
+               "  limit_conn_zone $binary_remote_addr zone=peers:1m;\n"
                "%8"
                "  client_body_temp_path %2/body;\n"
                "  proxy_temp_path %2/proxy;\n"
@@ -95,7 +96,8 @@ QString NginxServer::configText() const {
                                           "$request_uri';\n  access_log %1/access.log parts;\n")
                                .arg(d)
                          : QStringLiteral("  access_log off;\n"))
-        .arg(m_limitRate.isEmpty() ? QString() : QStringLiteral("    limit_rate %1;\n").arg(m_limitRate));
+        .arg((m_limitRate.isEmpty() ? QString() : QStringLiteral("    limit_rate %1;\n").arg(m_limitRate)) +
+             (m_connectionLimit <= 0 ? QString() : QStringLiteral("    limit_conn peers %1;\n").arg(m_connectionLimit)));
 }
 
 QStringList NginxServer::accessLog() const {

@@ -34,6 +34,9 @@ public:
     void setListenAddress(const QString& address) { m_address = address; }
     // Before start(): each connection sends at most this fast (nginx's limit_rate: "4m").
     void setLimitRate(const QString& rate) { m_limitRate = rate; }
+    // Before start(): a request beyond this many at once from one address is answered 503
+    // (nginx's limit_conn), so a client that opens too many shows in the log.
+    void setConnectionLimit(int most) { m_connectionLimit = most; }
     // Before start(): every request is logged; then the log's lines so far, each
     // "CONNECTION STATUS BODY_BYTES_SENT RANGE URI" (RANGE "-" for none).
     void keepAccessLog() { m_accessLog = true; }
@@ -70,6 +73,7 @@ private:
     quint16 m_port = 0;
     QString m_address = QStringLiteral("127.0.0.1");
     QString m_limitRate;
+    int m_connectionLimit = 0;
     bool m_accessLog = false;
     QString m_error;
 };
