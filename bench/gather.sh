@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Gather benchmarks, all from nginx on loopback, in the same run, alternating:
 #  1. a 1 GiB file in 3 parts: "parcelwick-cli gather --simultaneous 2" (CRCs and
-#     rebuild included) against "curl -Z --parallel-max 2" and "aria2c -j2" fetching
+#     rebuild included; its defaults otherwise, so each part in ranges over up to 4
+#     connections, 4 per host) and the same with --connections-per-part 1 (one
+#     connection per part), against "curl -Z --parallel-max 2" and "aria2c -j2" fetching
 #     the same 3 parts to files (no CRC, no join): wall time, CPU seconds, peak memory;
 #  2. the longest event-loop stall of the same gather, run through the engine with a
 #     10 ms probe timer (bench_gather_stall);
@@ -59,10 +61,11 @@ run() {
     local t0 t1
     t0=$(date +%s%N)
     case $name in
-    pw3 | pw1000)
-        local manifest=big.pwq; [[ $name == pw1000 ]] && manifest=many.pwq
+    pw3 | pw3one | pw1000)
+        local manifest=big.pwq options=(); [[ $name == pw1000 ]] && manifest=many.pwq
+        [[ $name == pw3one ]] && options=(--connections-per-part 1)
         /usr/bin/time -f "- %U %S %M" -o "$work/time" "$cli" gather "$base/$manifest" --simultaneous 2 \
-            --save-path "$out" >"$work/log" 2>&1
+            "${options[@]}" --save-path "$out" >"$work/log" 2>&1
         grep -q "successfully!" "$work/log" || { cat "$work/log" >&2; exit 1; }
         ;;
     curl)
@@ -80,7 +83,7 @@ run() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 
-contenders=(pw3 curl aria2 pw1000)
+contenders=(pw3 curl pw3one aria2 pw1000)
 declare -A wall cpu mem
 for name in "${contenders[@]}"; do run "$name" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
@@ -99,15 +102,19 @@ figure() { printf '%s\n' ${1} | median; }
 range() { printf '%s\n' ${1} | spread; }
 echo
 echo "1. $size_mib MiB in 3 parts from nginx on loopback, median of $runs runs (spread):"
-for name in pw3 curl aria2; do
+for name in pw3 pw3one curl aria2; do
     label=$name
-    case $name in pw3) label="parcelwick-cli gather" ;; curl) label="curl -Z --parallel-max 2" ;; aria2) label="aria2c -j2" ;; esac
-    printf '  %-26s wall %6.2f s (%s)  CPU %5.2f s (%s)  peak %6.1f MiB (%s)\n' "$label" \
+    case $name in
+    pw3) label="parcelwick-cli gather" ;; pw3one) label="... --connections-per-part 1" ;;
+    curl) label="curl -Z --parallel-max 2" ;; aria2) label="aria2c -j2" ;;
+    esac
+    printf '  %-30s wall %6.2f s (%s)  CPU %5.2f s (%s)  peak %6.1f MiB (%s)\n' "$label" \
         "$(figure "${wall[$name]}")" "$(range "${wall[$name]}")" "$(figure "${cpu[$name]}")" "$(range "${cpu[$name]}")" \
         "$(figure "${mem[$name]}")" "$(range "${mem[$name]}")"
 done
-awk -v p="$(figure "${wall[pw3]}")" -v c="$(figure "${wall[curl]}")" -v a="$(figure "${wall[aria2]}")" 'BEGIN {
-    printf "  wall time: %.2fx curl, %.2fx aria2c\n", p / c, p / a }'
+awk -v p="$(figure "${wall[pw3]}")" -v o="$(figure "${wall[pw3one]}")" -v c="$(figure "${wall[curl]}")" \
+    -v a="$(figure "${wall[aria2]}")" 'BEGIN {
+    printf "  wall time: %.2fx curl, %.2fx aria2c; one connection per part %.2fx curl\n", p / c, p / a, o / c }'
 
 echo
 echo "2. longest event-loop stall of the same gather through the engine (10 ms probe):"

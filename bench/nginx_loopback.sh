@@ -4,8 +4,9 @@
 # (bounded) until the port answers. Given a certificate and its key (PEM), it also
 # serves HTTPS on $tls_port: TLS 1.3 with TLS_AES_256_GCM_SHA384 alone, so that every
 # client measured speaks the same cipher. With NGINX_IPV6=1 the plain server listens on
-# [::1] instead of 127.0.0.1. $url_host is the host as URLs write it ("127.0.0.1",
-# "[::1]"). stop_nginx: ends it.
+# [::1] instead of 127.0.0.1. With NGINX_LIMIT_RATE=4m each connection of the plain
+# server sends at most that fast (nginx's limit_rate), as a hosting account caps it.
+# $url_host is the host as URLs write it ("127.0.0.1", "[::1]"). stop_nginx: ends it.
 start_nginx() {
     local work=$1 cert=${2:-} key=${3:-} nginx user_line= tls_server= family=AF_INET address=127.0.0.1
     nginx=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
@@ -39,7 +40,7 @@ http {
   scgi_temp_path $work/scgi;
   default_type application/octet-stream;
   sendfile on;
-  server { listen $url_host:$port; root $work/www; }
+  server { listen $url_host:$port; root $work/www; ${NGINX_LIMIT_RATE:+limit_rate $NGINX_LIMIT_RATE;} }
   $tls_server
 }
 CONF

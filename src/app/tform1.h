@@ -235,6 +235,11 @@ public:
     LimitSpinBox* seminspeed = nullptr;  // the lowest speed of a download before the watchdog restarts it
     QLabel* Label13 = nullptr;
     LimitSpinBox* seda = nullptr;
+    QCheckBox* cbresume = nullptr;  // a part that broke off keeps its bytes and asks for the rest
+    QLabel* lbconnections = nullptr;
+    LimitSpinBox* seconnections = nullptr;  // ranges of a large part fetched at once
+    QLabel* lbperhost = nullptr;
+    LimitSpinBox* seperhost = nullptr;  // connections open to one host at most
     QCheckBox* cbpassiveftp = nullptr;  // every session of an upload run opens its data connections itself
     QLabel* lbftptls = nullptr;
     QComboBox* cbftptls = nullptr;  // "FTP over TLS" of an upload run: its item index is a TFtpTlsMode

@@ -14,8 +14,12 @@
 void TForm1::buildGather() {
     // The settings are read at every step, so a change in the window counts at once.
     m_gather = std::make_unique<GatherEngine>(*m_downloadTable, mempwq, m_prompt, [this] {
-        return GatherSettings{dedir->text(),          sdl->value(),  cbonhd->isChecked(),     cbcrcretry->isChecked(),
-                              seda->value(),          seto->value(), cbautomerge->isChecked(), seminspeed->value()};
+        GatherSettings s{dedir->text(),          sdl->value(),  cbonhd->isChecked(),     cbcrcretry->isChecked(),
+                         seda->value(),          seto->value(), cbautomerge->isChecked(), seminspeed->value()};
+        s.resume = cbresume->isChecked();
+        s.connectionsPerPart = seconnections->value();
+        s.perHost = seperhost->value();
+        return s;
     });
     m_gather->onGauge = [this](int percent) { Gauge1->setValue(percent); };
     // What the recovery parts did goes to the log pane, the window's one log.

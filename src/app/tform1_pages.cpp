@@ -236,7 +236,7 @@ void TForm1::buildPage5(QWidget* page) {
 void TForm1::buildPage6(QWidget* page) {
     cbenableoptions = checkBox(page, "cbenableoptions", "Enable Options", false, 8, 10);
     GroupBox2 = named(new QGroupBox("Download Options", page), "GroupBox2");
-    GroupBox2->setGeometry(8, 40, 320, 134);
+    GroupBox2->setGeometry(8, 40, 320, 236);
     Label12 = label(GroupBox2, "Label12", "Timeout (secs)", 12, 32);
     seto = spin(GroupBox2, "seto", 5, 1000, 30, {190, 27, 80, 26});
     // Beside the time-out, which a server sending a byte now and then never reaches.
@@ -245,21 +245,30 @@ void TForm1::buildPage6(QWidget* page) {
                       {190, 61, 100, 26});
     Label13 = label(GroupBox2, "Label13", "Download Attempts", 12, 100);
     seda = spin(GroupBox2, "seda", 10, 1000, 100, {190, 95, 80, 26});
+    // Beyond the one connection per part, fetched again from the start, that a download
+    // has unless the user asks: for links that cap each connection's speed, or break.
+    cbresume = checkBox(GroupBox2, "cbresume", "Resume broken downloads", false, 12, 132);
+    lbconnections = label(GroupBox2, "lbconnections", "Connections per part", 12, 168);
+    seconnections = spin(GroupBox2, "seconnections", 1, 8, 1, {190, 163, 80, 26});
+    // The cap that keeps a hosting account from banning the client: only the user knows
+    // what the account allows.
+    lbperhost = label(GroupBox2, "lbperhost", "Connections per host", 12, 202);
+    seperhost = spin(GroupBox2, "seperhost", 1, GatherSettings::MaxPerHost, 4, {190, 197, 80, 26});
     for (QWidget* w : downloadOptionControls())
         w->setEnabled(false);
     // Active transfers, the classic way, unless the user asks: a sender behind a home
     // router or firewall cannot be connected to, so the client connects instead. Not
     // locked by "Enable Options", which unlocks the download options only.
-    cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 186);
+    cbpassiveftp = checkBox(page, "cbpassiveftp", "Passive FTP (behind a router or firewall)", false, 8, 288);
     // Plain FTP unless the user asks, as the accounts of old took it; "Required" keeps the
     // password and the parts off the wire in clear text.
-    lbftptls = label(page, "lbftptls", "FTP over TLS", 8, 220);
+    lbftptls = label(page, "lbftptls", "FTP over TLS", 8, 322);
     cbftptls = named(new QComboBox(page), "cbftptls");
     cbftptls->addItems({"Off (plain FTP)", "When offered", "Required"});
-    cbftptls->setGeometry(120, 215, 160, 26);
+    cbftptls->setGeometry(120, 317, 160, 26);
     // One part after another unless the user asks; never two sessions on one account.
-    lbsitesatonce = label(page, "lbsitesatonce", "Upload to this many sites at once", 8, 254);
-    sesitesatonce = spin(page, "sesitesatonce", 1, 8, 1, {250, 249, 60, 26});
+    lbsitesatonce = label(page, "lbsitesatonce", "Upload to this many sites at once", 340, 293);
+    sesitesatonce = spin(page, "sesitesatonce", 1, 8, 1, {560, 288, 60, 26});
     // A broken store waits for the next Send File and starts from its first byte unless asked.
-    cbresumeupload = checkBox(page, "cbresumeupload", "Resume broken uploads", false, 8, 284);
+    cbresumeupload = checkBox(page, "cbresumeupload", "Resume broken uploads", false, 340, 322);
 }

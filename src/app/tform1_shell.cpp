@@ -56,7 +56,8 @@ void TForm1::cbenableoptionsClick() {
 }
 
 QList<QWidget*> TForm1::downloadOptionControls() const {
-    return {Label12, seto, lbminspeed, seminspeed, Label13, seda};
+    return {Label12,  seto,          lbminspeed,    seminspeed, Label13,  seda,
+            cbresume, lbconnections, seconnections, lbperhost,  seperhost};
 }
 
 void TForm1::dedirBrowseClick() {

@@ -22,7 +22,8 @@ namespace {
 const char Usage[] =
     "usage: parcelwick-cli gather [-q] MANIFEST_OR_URL [--save-path DIR] [--simultaneous N]\n"
     "                             [--timeout S] [--lowest-speed N] [--attempts N] [--no-crc-retry]\n"
-    "                             [--no-check-disk] [--yes]\n"
+    "                             [--no-check-disk] [--no-resume] [--connections-per-part C]\n"
+    "                             [--per-host N] [--yes]\n"
     "                             [--cacert FILE] [--insecure] [--trust-fingerprint SHA256]\n"
     "\n"
     "Loads a manifest (a file, or an http:// or https:// URL fetched like a clicked\n"
@@ -34,10 +35,12 @@ const char Usage[] =
     "three times in a row, as many as they need; the missing data parts are then rebuilt\n"
     "from them, and stderr says which (\"part 3 rebuilt from recovery parts 1 and 2\").\n"
     "Progress goes to stderr: one redrawn line on a terminal, else one line per event.\n"
-    "Ctrl-C aborts the downloads; the finished parts stay on disk.\n"
+    "Ctrl-C aborts the downloads; the finished parts stay on disk, and so do the bytes\n"
+    "of the others: run again, the gather takes the parts on disk by their CRC and asks\n"
+    "only for the bytes still missing.\n"
     "\n"
     "  --save-path DIR    where the parts and the file go (default ~/ParcelwickFiles/)\n"
-    "  --simultaneous N   downloads at once, 0..2 (default 2)\n"
+    "  --simultaneous N   parts downloading at once, 0..16 (default 4)\n"
     "  --timeout S        a download idle for S seconds is aborted and fetched again,\n"
     "                     5..1000 (default 30); also the bound on each wait (connection,\n"
     "                     TLS handshake, response header) of every download and of the\n"
@@ -48,6 +51,15 @@ const char Usage[] =
     "                     0..10485760, 0 for no floor (default 1024)\n"
     "  --no-crc-retry     a part with a wrong CRC is not fetched again\n"
     "  --no-check-disk    parts already on disk are fetched again\n"
+    "  --no-resume        a part whose download ended short is fetched again from\n"
+    "                     byte 0 (by default only the rest is asked for, with a Range)\n"
+    "  --connections-per-part C\n"
+    "                     a part larger than 8 MiB is fetched as up to C ranges at\n"
+    "                     once, each over its own connection, 1..16 (default 4; 1: one\n"
+    "                     connection per part)\n"
+    "  --per-host N       most connections open to one host over all parts and ranges,\n"
+    "                     1..16 (default 4); a host that answers 503 or refuses a\n"
+    "                     connection gets one fewer for the rest of the gather\n"
     "  --yes              build the file even when a part's CRC stays wrong (else refused)\n"
     PW_CLI_TLS_OPTIONS_HELP PW_CLI_QUIET_OPTION_HELP PW_CLI_COMMON_OPTIONS_HELP
     "\n"
@@ -67,19 +79,32 @@ int RunGather(const QStringList& args) {
     const QCommandLineOption attemptsOption("attempts", "", "N");
     const QCommandLineOption noCrcRetryOption("no-crc-retry");
     const QCommandLineOption noCheckDiskOption("no-check-disk");
+    const QCommandLineOption noResumeOption("no-resume");
+    const QCommandLineOption connectionsOption("connections-per-part", "", "C");
+    const QCommandLineOption perHostOption("per-host", "", "N");
     const QCommandLineOption yesOption("yes");
     const QCommandLineOption quietOption(QStringList{"q", "quiet"});
     const CliTlsOptions tls;
     parser.addOptions({savePathOption, simultaneousOption, timeoutOption, lowestSpeedOption, attemptsOption,
-                       noCrcRetryOption, noCheckDiskOption, yesOption});
+                       noCrcRetryOption, noCheckDiskOption, noResumeOption, connectionsOption, perHostOption,
+                       yesOption});
     tls.addTo(parser);
     if (const auto exit = ParseCommandArguments(parser, "gather", Usage, args, {1, 1}, &quietOption))
         return *exit;
+    // Beyond the window's defaults: on a real link a part goes on from where it broke,
+    // and a host capping each connection's speed is met with several.
     GatherSettings settings;
+    settings.simultaneous = 4;
+    settings.resume = true;
+    settings.connectionsPerPart = 4;
     settings.savePath = parser.isSet(savePathOption) ? parser.value(savePathOption) : DefaultSavePath();
     if (!settings.savePath.endsWith('/'))
         settings.savePath += '/';
-    if (!ReadLimitedOption(parser, simultaneousOption, 0, 2, settings.simultaneous, "gather", Usage) ||
+    if (!ReadLimitedOption(parser, simultaneousOption, 0, GatherSettings::MaxSimultaneous, settings.simultaneous,
+                           "gather", Usage) ||
+        !ReadLimitedOption(parser, connectionsOption, 1, GatherSettings::MaxConnectionsPerPart,
+                           settings.connectionsPerPart, "gather", Usage) ||
+        !ReadLimitedOption(parser, perHostOption, 1, GatherSettings::MaxPerHost, settings.perHost, "gather", Usage) ||
         !ReadLimitedOption(parser, timeoutOption, 5, 1000, settings.timeoutSeconds, "gather", Usage) ||
         !ReadLimitedOption(parser, lowestSpeedOption, 0, GatherSettings::MaxLowestSpeed, settings.lowestSpeed, "gather",
                            Usage) ||
@@ -89,6 +114,7 @@ int RunGather(const QStringList& args) {
         return *exit;
     settings.retryOnCrcError = !parser.isSet(noCrcRetryOption);
     settings.checkOnDisk = !parser.isSet(noCheckDiskOption);
+    settings.resume = !parser.isSet(noResumeOption);
 
     TextTable table(DownloadTableColumns());
     ManifestLines mempwq;
@@ -110,6 +136,7 @@ int RunGather(const QStringList& args) {
         CliErr(line);
     };
     engine.onPartFinished = [&](int row) { report.partFinished(row); };
+    engine.onPartNote = [&](int row, const QString& note) { report.partNote(row, note); };
     engine.onRebuildProgress = [&](qint64 done, qint64 total) { report.rebuildProgress(done, total); };
     engine.onRebuilt = [&](RebuildOutcome o) {
         outcome = o;

@@ -73,6 +73,11 @@ void GatherReport::partFinished(int row) {
            (m_table.cell(row, DownloadColumn::CrcOk) == QLatin1String("G") ? "good" : "not good") + ")");
 }
 
+void GatherReport::partNote(int row, const QString& note) {
+    if (m_eventLines)
+        CliErr(partLabel(row) + ": " + note);
+}
+
 void GatherReport::clearLine() {
     m_line.finish();
     if (m_rebuildLine)

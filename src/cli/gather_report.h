@@ -12,7 +12,7 @@ class TextTable;
 
 // What parcelwick-cli gather tells while it works, on standard error: on a terminal one
 // redrawn line (parts done, bytes, rate, ETA; then the rebuild's progress), otherwise
-// one plain line per event (a download started, a part's verdict).
+// one plain line per event (a download started, a note of the engine's, a part's verdict).
 class GatherReport {
 public:
     // quiet: no redrawn line, even on a terminal.
@@ -24,6 +24,8 @@ public:
 
     void partStarted(int row);
     void partFinished(int row);
+    // A line of the engine's about a download ("resuming at byte N").
+    void partNote(int row, const QString& note);
     void rebuildProgress(qint64 done, qint64 total);
     // Clears the redrawn line, so a message starts on an empty line.
     void clearLine();

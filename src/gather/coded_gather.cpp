@@ -10,6 +10,7 @@
 #include "gather/manifest_parts.h"
 #include "gather/part_download.h"
 #include "gather/part_reconstruction.h"
+#include "gather/ranged_download.h"
 #include "gather/parts_on_disk.h"
 
 #include <QMetaObject>
@@ -88,6 +89,9 @@ bool CodedGather::rowBusy(int row) const {
         return true;
     for (const PartDownload* download : m_engine.m_live)
         if (download->row() == row)
+            return true;
+    for (const RangedDownload* download : m_engine.m_ranged)
+        if (download->row == row)
             return true;
     return false;
 }
@@ -190,11 +194,20 @@ void CodedGather::addRecoveryRow() {
 }
 
 void CodedGather::standDown(int row) {
+    // A handler waiting for a message box to close frees its own download afterwards.
     for (PartDownload* download : QList<PartDownload*>(m_engine.m_live)) {
         if (download->row() != row)
             continue;
         m_engine.m_live.removeOne(download);
-        // A handler waiting for a message box to close frees its own client afterwards.
+        if (download->inCompletion)
+            download->dropped = true;
+        else
+            delete download;
+    }
+    for (RangedDownload* download : QList<RangedDownload*>(m_engine.m_ranged)) {
+        if (download->row != row)
+            continue;
+        m_engine.m_ranged.removeOne(download);
         if (download->inCompletion)
             download->dropped = true;
         else
@@ -220,13 +233,13 @@ bool CodedGather::holdsBack(int row) const {
 
 void CodedGather::startHeldBack(const GatherSettings& settings, QString& failure) {
     const TextTable& table = m_engine.m_table;
-    for (int row = 0; row < table.rows() && m_engine.m_live.size() < settings.simultaneous; ++row) {
+    for (int row = 0; row < table.rows() && m_engine.liveCount() < settings.simultaneous; ++row) {
         if (!holdsBack(row) || !IsPassCandidate(table.cell(row, DownloadColumn::Status)) || rowBusy(row))
             continue;
         const QString path = m_engine.partPath(settings, row);
         if (settings.checkOnDisk && m_engine.acceptFromDisk(row, path))
             continue;
-        m_engine.startDownload(row, path, failure);
+        m_engine.startFetch(row, path, settings, failure);
     }
 }
 

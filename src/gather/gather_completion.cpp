@@ -8,6 +8,7 @@
 #include "gather/download_table.h"
 #include "gather/file_hasher.h"
 #include "gather/gather_engine.h"
+#include "gather/part_digest.h"
 #include "gather/part_download.h"
 #include "gather/progress_figure.h"
 #include "http/http_client.h"
@@ -15,9 +16,6 @@
 #include "net/tls_error.h"
 
 namespace {
-
-// A fast download reports many chunks a second; its row is redrawn at most this often.
-constexpr qint64 RowRefreshMs = 100;
 
 // What ended a download when the bytes on disk cannot tell it: the part file refused a
 // write (a full disk, a server sending more than the part), or the server's certificate
@@ -65,35 +63,56 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
     // The figures the refresh limit held back.
     if (download->dataSeen)
         showProgress(download);
-    m_table.setCell(row, DownloadColumn::Status,
-                    error != 0                     ? "Error:" + QString::number(error)
-                    : client->StatusCode() == 404 ? QStringLiteral("404 Error")
-                                                   : QStringLiteral("Done."));
-    // A row that recovery parts stand in for ends quietly at the limit; the gather goes on.
-    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() >= s.attemptsLimit &&
-        !(m_coded && m_coded->recovers())) {
-        m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
-        download->inCompletion = true;
-        m_prompt.information("Error, too many attempts to download");
-        download->inCompletion = false;
-        // A new manifest replaced the table while the message was open.
-        if (download->dropped) {
-            delete download;
-            return;
-        }
-        // Only now: downloads that ended while the message was open went on as usual.
-        m_stopFlag = true;
+    showEndStatus(row, error, client->StatusCode());
+    if (!applyAttemptsLimit(row, download->inCompletion, download->dropped, s)) {
+        delete download;
+        return;
     }
     m_live.removeOne(download);
+    m_hosts.noteAnswer(download->slot.host(), error, client->StatusCode());
     const qint64 tooSlowRate = download->tooSlowRate;
     // The client is freed inside its own handler; it touches nothing of itself after it.
     download->release();
     const bool waiting =
         verify(row, download->file.digest(), s, download->file.takeHasher(), KnownCause(download->file, error));
+    noteSequentialEnd(row, error, download->file);
     const int writeError = download->file.writeError();
-    const QString writeFailure = SystemError("Cannot write ", download->file.fileName(), writeError);
+    const QString fileName = download->file.fileName();
     delete download;
     markTooSlow(row, tooSlowRate);
+    afterVerdict(row, waiting, writeError, fileName, error);
+}
+
+void GatherEngine::showEndStatus(int row, quint16 error, int statusCode) {
+    m_table.setCell(row, DownloadColumn::Status,
+                    error != 0          ? "Error:" + QString::number(error)
+                    : statusCode == 404 ? QStringLiteral("404 Error")
+                                        : QStringLiteral("Done."));
+}
+
+// False when a new manifest replaced the table while the message was open: the caller
+// frees its download and touches nothing more.
+bool GatherEngine::applyAttemptsLimit(int row, bool& inCompletion, const bool& dropped, const GatherSettings& s) {
+    if (m_table.cell(row, DownloadColumn::Attempts).toLongLong() < s.attemptsLimit)
+        return true;
+    // A row that recovery parts stand in for ends quietly at the limit (its verdict says
+    // so when it is wrong); the gather goes on.
+    if (m_coded && m_coded->recovers())
+        return true;
+    m_table.setCell(row, DownloadColumn::Status, "Too many attempts Error.");
+    inCompletion = true;
+    m_prompt.information("Error, too many attempts to download");
+    inCompletion = false;
+    if (dropped)
+        return false;
+    // Only now: downloads that ended while the message was open went on as usual.
+    m_stopFlag = true;
+    return true;
+}
+
+// The row has its verdict (or, `waiting`, will have it once its SHA-256 is taken): the
+// front ends hear of it, and the gather goes on.
+void GatherEngine::afterVerdict(int row, bool waiting, int writeError, const QString& fileName, quint16 error) {
     if (!waiting)
         rowFinished(row);
     if (writeError != 0) {
@@ -103,7 +122,7 @@ void GatherEngine::requestDone(PartDownload* download, quint16 error) {
         m_localFailure = true;
         m_stopFlag = true;
         if (first)
-            m_prompt.error(writeFailure);
+            m_prompt.error(SystemError("Cannot write ", fileName, writeError));
     }
     if (error == TLS_ERR_CERTIFICATE)
         askAboutCertificates();
@@ -119,10 +138,8 @@ bool GatherEngine::verify(int row, const PartDigest& digest, const GatherSetting
         m_table.setCell(row, DownloadColumn::Status, "Error:ZeroSize");
     m_table.setCell(row, DownloadColumn::SizeOk,
                     m_table.cell(row, DownloadColumn::Size) == m_table.cell(row, DownloadColumn::PartSize) ? "G" : "R");
-    // The CRC was taken from the bytes as they went into the file: it is the file's own
-    // as long as the file holds exactly those bytes.
-    bool good = size == digest.crcBytes &&
-                QString::fromStdString(Crc32Text(digest.crc)) == m_table.cell(row, DownloadColumn::CrcPwq);
+    bool good = digest.crcKnown &&
+                QString::fromStdString(Crc32Text(digest.crc32)) == m_table.cell(row, DownloadColumn::CrcPwq);
     QString wrong = QStringLiteral("Error:CRC");
     // A version-2 part is good only by its SHA-256 too; a download its file or a refused
     // certificate ended is not taken for good on its CRC alone.

@@ -34,6 +34,7 @@ GatherEngine::GatherEngine(TextTable& downloadTable, ManifestLines& mempwq, User
     m_stallTimer->setObjectName("StallTimer");
     m_stallTimer->setInterval(1000);
     QObject::connect(m_stallTimer.get(), &QTimer::timeout, [this] { StallTick(); });
+    m_hosts.onFreed = [this] { slotsFreed(); };
 }
 
 GatherEngine::~GatherEngine() {
@@ -63,6 +64,8 @@ FillOutcome GatherEngine::afterFill(FillOutcome outcome) {
         if (std::exchange(m_localFailure, false))
             m_stopFlag = false;
         m_certificateQuestions.Forget();
+        m_resume.clear();
+        m_hosts.forget();
     }
     showGauge();
     if (outcome == FillOutcome::StartFirstPass && settings().autoMerge)
@@ -80,6 +83,7 @@ void GatherEngine::dropLiveDownloads() {
         else
             delete download;
     }
+    dropRanged();
 }
 
 void GatherEngine::showGauge() {
@@ -93,7 +97,7 @@ void GatherEngine::showGauge() {
 
 int GatherEngine::dataRows() const { return m_coded ? m_coded->dataRows() : m_table.rows(); }
 
-bool GatherEngine::idle() const { return m_live.isEmpty() && !(m_coded && m_coded->busy()); }
+bool GatherEngine::idle() const { return liveCount() == 0 && !(m_coded && m_coded->busy()); }
 
 void GatherEngine::rowFinished(int row) {
     if (m_coded)

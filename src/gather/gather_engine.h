@@ -5,8 +5,10 @@
 #include "gather/check_and_fill.h"
 #include "gather/download_row_index.h"
 #include "gather/gather_settings.h"
+#include "gather/host_caps.h"
 #include "gather/part_digest.h"
 #include "gather/part_joiner.h"
+#include "gather/ranged_fetch.h"
 #include "gather/rebuild.h"
 #include "net/tls_trust_question.h"
 
@@ -20,6 +22,7 @@
 class CodedGather;
 class FileHasher;
 class PartFile;
+struct RangedDownload;
 class QTimer;
 class TextTable;
 class UserPrompt;
@@ -63,6 +66,9 @@ public:
     // A line for the log: what the recovery parts did ("part 3 rebuilt from recovery
     // parts 1 and 2").
     std::function<void(const QString&)> onNote;
+    // A line about a download of the row for a log: "resuming at byte N", a range asked
+    // again and why, a server that sends no ranges, a host's lowered cap.
+    std::function<void(int row, const QString& note)> onPartNote;
 
     // ---- loading a manifest ----
     // Open/Download after the dialog: reads the file into the manifest lines, then
@@ -97,7 +103,7 @@ public:
 
     bool stopFlag() const { return m_stopFlag; }
     void setStopFlag(bool stop) { m_stopFlag = stop; }
-    int liveCount() const { return static_cast<int>(m_live.size()); }
+    int liveCount() const { return static_cast<int>(m_live.size() + m_ranged.size()); }
     // Downloads live, or part files being checked or rebuilt: something will still report.
     bool busy() const { return !idle(); }
     // The rows of data parts: the first ones; recovery rows of a version-2 manifest follow.
@@ -139,7 +145,26 @@ private:
     // After a verdict that came later: the next pass, or the rest once nothing reports.
     void carryOn();
     bool idle() const;
+    // A fast download reports many chunks a second; its row is redrawn at most this often.
+    static constexpr qint64 RowRefreshMs = 100;
     void markTooSlow(int row, qint64 tooSlowRate);
+    // What the end of either kind of download shares.
+    void showEndStatus(int row, quint16 error, int statusCode);
+    bool applyAttemptsLimit(int row, bool& inCompletion, const bool& dropped, const GatherSettings& settings);
+    void afterVerdict(int row, bool waiting, int writeError, const QString& fileName, quint16 error);
+
+    // Downloads in ranges and resumed downloads (gather_ranged.cpp).
+    bool startFetch(int row, const QString& path, const GatherSettings& settings, QString& failure);
+    bool keptBytes(int row, const QString& name, qint64 partSize, PartRanges& ranges) const;
+    void startRangedDownload(int row, RangedFetch::Plan plan, QString& failure);
+    void showRangedProgress(RangedDownload* download);
+    void rangedDone(RangedDownload* download);
+    void tickRanged(const GatherSettings& settings, qint64 now);
+    void abortRanged(int row);
+    void dropRanged();
+    void slotsFreed();
+    void rememberOnDisk(int row, qint64 size, uint32_t crc);
+    void noteSequentialEnd(int row, quint16 error, const PartFile& file);
 
     TextTable& m_table;
     ManifestLines& m_mempwq;
@@ -174,6 +199,24 @@ private:
     // the file system refuses): the gather stops, since fetching again cannot help, and
     // a refused write is shown once. Resume and a new manifest try again.
     bool m_localFailure = false;
+
+    // Parts that keep bytes between downloads, per row: whether the bytes on disk failed
+    // a check (the next download starts at byte 0), whether the server answers ranges
+    // wrongly (one plain download), and the length and CRC of the plain prefix the part
+    // file is known to hold, so it need not be read again.
+    struct ResumeNote {
+        bool startOver = false;
+        bool noRanges = false;
+        qint64 prefixSize = -1;
+        uint32_t prefixCrc = 0;
+    };
+    QHash<int, ResumeNote> m_resume;
+    QList<RangedDownload*> m_ranged;
+    // Connections per host over every download; a pass that left a row for a host at its
+    // cap starts it when a connection closes.
+    HostCaps m_hosts;
+    bool m_hostSkipped = false;
+
     // The SHA-256 checks and the recovery parts of a version-2 manifest; null for version 1.
     friend class CodedGather;
     std::unique_ptr<CodedGather> m_coded;

@@ -31,15 +31,21 @@ void GatherEngine::Download() {
     }
     QString failure;
     // The rows a pass may start, in row order; the others are left alone (starting,
-    // transferring, done, "404 Error", "Too many attempts Error.").
+    // transferring, done, "404 Error", "Too many attempts Error."). A row whose host is
+    // at its cap waits for a later pass; the walk stops after a few such rows, so a pass
+    // costs the same whatever the number of rows.
+    constexpr int MostRowsLeft = 64;
     int row = -1;
-    while (m_live.size() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
+    int left = 0;
+    m_hostSkipped = false;
+    while (liveCount() < s.simultaneous && (row = m_index.nextCandidate(row + 1)) >= 0) {
         if (m_coded && m_coded->holdsBack(row))
             continue;
         const QString path = partPath(s, row);
         if (s.checkOnDisk && acceptFromDisk(row, path))
             continue;
-        startDownload(row, path, failure);
+        if (!startFetch(row, path, s, failure) && ++left >= MostRowsLeft)
+            break;
     }
     if (m_coded)
         m_coded->startHeldBack(s, failure);
@@ -81,11 +87,14 @@ bool GatherEngine::acceptFromDisk(int row, const QString& path) {
         return false;
     bool satisfied = false;
     uint32_t crc = 0;
-    if (DescriptorCrc32(in.get(), crc) &&
-        QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
+    const bool read = DescriptorCrc32(in.get(), crc);
+    if (read && QString::fromStdString(Crc32Text(crc)) == m_table.cell(row, DownloadColumn::CrcPwq)) {
         m_table.setCell(row, DownloadColumn::Status, "Done.");
         m_table.setCell(row, DownloadColumn::CrcOk, "G");
         satisfied = true;
+    } else if (read) {
+        // Read once: a download that keeps these bytes need not read them again.
+        rememberOnDisk(row, info.st_size, crc);
     }
     // A size line that is no number simply does not match.
     bool isNumber = false;
@@ -113,6 +122,7 @@ void GatherEngine::startDownload(int row, const QString& path, QString& failure)
         return markStartFailure(row, "Error:File", download->file.errorString(), failure);
 
     const QString url = m_table.cell(row, DownloadColumn::Filename);
+    download->slot = m_hosts.acquire(HostCaps::HostOf(url));
     auto* client = new THttpClient;
     download->client = client;
     client->SetURL(url);
@@ -170,6 +180,7 @@ void GatherEngine::Abort() {
     // Abort returns before the client reports its end: the list holds still meanwhile.
     for (PartDownload* download : QList<PartDownload*>(m_live))
         download->client->Abort();
+    abortRanged(-1);
 }
 
 void GatherEngine::Resume() {

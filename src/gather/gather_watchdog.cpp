@@ -36,7 +36,8 @@ void GatherEngine::StallTick() {
             download->client->Abort();
         }
     }
-    if (m_live.isEmpty())
+    tickRanged(s, now);
+    if (liveCount() == 0)
         m_stallTimer->stop();
 }
 
@@ -46,6 +47,7 @@ void GatherEngine::ReStart(int selectedRow) {
     for (PartDownload* download : QList<PartDownload*>(m_live))
         if (download->client->Tag() == selectedRow + 1)
             download->client->Abort();
+    abortRanged(selectedRow);
 }
 
 // The verdict of a download aborted for its rate names the cause where the part did not

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <optional>
 
-// What a finished download left in its part file, as the verdict on the part takes it:
-// from the sequential write (PartFile::digest) or from any other way of writing the file
-// (ranges written at their offsets, their CRCs combined).
+// What a finished download knows of its part file when the file is judged: its size,
+// and the CRC-32 of its bytes when that CRC is known to cover exactly the bytes in the
+// file. Only the sequential write of a whole part (PartFile) has its SHA-256 taken
+// behind it; a download that wrote its bytes out of order (in ranges) or kept bytes from
+// an earlier one knows none: a version-2 part is then read back beside the event loop
+// before its verdict.
 struct PartDigest {
-    qint64 size = -1;      // the file's size on disk; -1 when it could not be seen
-    qint64 crcBytes = 0;   // how many bytes the CRC covers: the whole file when equal to size
-    uint32_t crc = 0;      // their CRC-32
-    // Their SHA-256 when it is at hand already; without it a version-2 part is read back
-    // beside the event loop before its verdict.
+    qint64 size = -1;        // the file's size when it was closed; -1 when it could not be seen
+    bool crcKnown = false;   // crc32 is the CRC of the file's bytes, in order
+    uint32_t crc32 = 0;
     std::optional<Sha256Digest> sha256;
 };

@@ -11,5 +11,6 @@ int PartDownload::row() const { return client ? static_cast<int>(client->Tag()) 
 void PartDownload::release() {
     delete client;
     client = nullptr;
+    slot.reset();
     file.close();
 }

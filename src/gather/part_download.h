@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gather/host_caps.h"
 #include "gather/part_file.h"
 #include "gather/speed_window.h"
 
@@ -26,6 +27,8 @@ struct PartDownload {
 
     PartFile file;
     THttpClient* client = nullptr;
+    // The client's connection, counted against its host's cap while it lives.
+    HostSlot slot;
     // Since the row last showed this download's progress.
     QElapsedTimer shown;
     bool dataSeen = false;

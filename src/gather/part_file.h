@@ -52,8 +52,8 @@ public:
     bool overLimit() const { return m_overLimit; }
     qint64 limit() const { return m_limit; }
     // What the verdict takes of the file once it is closed: its size, and the CRC-32 of
-    // the bytes written (the file's own when the two sizes agree).
-    PartDigest digest() const { return {m_closedSize, m_written, crc(), std::nullopt}; }
+    // the bytes written, the file's own as long as the file holds exactly those bytes.
+    PartDigest digest() const { return {m_closedSize, m_closedSize == m_written, crc(), std::nullopt}; }
     // The hasher that has read the file behind the writes, when create() asked for one:
     // its finish() reads what is left and gives the SHA-256. Null otherwise, or once taken.
     std::unique_ptr<FileHasher> takeHasher();

@@ -150,6 +150,7 @@ void THttpClient::startResponse() {
     m_statusCode = 0;
     m_contentLength = -1;
     m_contentType.clear();
+    m_contentRange.clear();
     m_relocationPending = false;
     m_refusedScheme.clear();
     m_headerLines = 0;

@@ -162,6 +162,9 @@ public:
     QString ContentRangeEnd() const { return m_contentRangeEnd; }
     void SetContentRangeEnd(const QString& v) { m_contentRangeEnd = v; }
     QString AcceptRanges() const { return m_acceptRanges; }
+    // The whole value of the last Content-Range field of this response, empty when it had
+    // none: a ranged download checks it with ParseByteContentRange.
+    QString ContentRange() const { return m_contentRange; }
     bool MultiThreaded() const { return m_multiThreaded; }
     void SetMultiThreaded(bool v);
     qint64 Tag() const { return m_tag; }
@@ -289,7 +292,7 @@ private:
     // published
     QString m_url, m_proxy, m_proxyPort, m_sender, m_agent, m_accept, m_reference;
     QString m_username, m_password, m_proxyUsername, m_proxyPassword, m_cookie, m_contentTypePost;
-    QString m_contentRangeBegin, m_contentRangeEnd, m_acceptRanges;
+    QString m_contentRangeBegin, m_contentRangeEnd, m_acceptRanges, m_contentRange;
     QDateTime m_modifiedSince;
     bool m_noCache = false;
     bool m_multiThreaded = false;

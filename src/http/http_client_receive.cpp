@@ -218,6 +218,7 @@ void THttpClient::headerField(const HttpHeaderLine& field) {
         const HttpContentRange range = ParseContentRange(field.value);
         m_contentRangeBegin = latin1(range.begin);
         m_contentRangeEnd = latin1(range.end);
+        m_contentRange = latin1(field.value);
     } else if (name == "accept-ranges") {
         m_acceptRanges = latin1(field.value);
     } else if (name == "content-type") {

@@ -59,6 +59,20 @@ bool allDigits(const QByteArray& text) {
     return true;
 }
 
+// A plain decimal count from 0 to 2^63-1.
+std::optional<qint64> decimalCount(const QByteArray& digits) {
+    if (!allDigits(digits))
+        return std::nullopt;
+    qint64 count = 0;
+    for (char c : digits) {
+        const int digit = c - '0';
+        if (count > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return std::nullopt;
+        count = count * 10 + digit;
+    }
+    return count;
+}
+
 }  // namespace
 
 HttpHeaderLine ParseHttpHeaderLine(const QByteArray& line) {
@@ -96,17 +110,8 @@ HttpHeaderLine ParseHttpHeaderLine(const QByteArray& line) {
 std::optional<qint64> ParseContentLength(const QByteArray& value) {
     std::optional<qint64> length;
     for (const QByteArray& item : value.split(',')) {
-        const QByteArray digits = item.trimmed();
-        if (!allDigits(digits))
-            return std::nullopt;
-        qint64 count = 0;
-        for (char c : digits) {
-            const int digit = c - '0';
-            if (count > (std::numeric_limits<qint64>::max() - digit) / 10)
-                return std::nullopt;
-            count = count * 10 + digit;
-        }
-        if (length && *length != count)
+        const std::optional<qint64> count = decimalCount(item.trimmed());
+        if (!count || (length && *length != *count))
             return std::nullopt;
         length = count;
     }
@@ -130,4 +135,21 @@ HttpContentRange ParseContentRange(const QByteArray& value) {
             out.end = value.mid(dash + 1, slash - dash - 1);
     }
     return out;
+}
+
+std::optional<HttpByteRange> ParseByteContentRange(const QByteArray& value) {
+    const QByteArray text = value.trimmed();
+    if (text.size() < 6 || text.left(6).toLower() != "bytes ")
+        return std::nullopt;
+    const QByteArray spec = text.mid(6);
+    const qsizetype dash = spec.indexOf('-');
+    const qsizetype slash = spec.indexOf('/');
+    if (dash < 0 || slash < dash)
+        return std::nullopt;
+    const std::optional<qint64> first = decimalCount(spec.left(dash));
+    const std::optional<qint64> last = decimalCount(spec.mid(dash + 1, slash - dash - 1));
+    const std::optional<qint64> total = decimalCount(spec.mid(slash + 1));
+    if (!first || !last || !total || *first > *last || *last >= *total)
+        return std::nullopt;
+    return HttpByteRange{*first, *last, *total};
 }

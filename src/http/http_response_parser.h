@@ -76,3 +76,14 @@ struct HttpContentRange {
     QByteArray end;
 };
 HttpContentRange ParseContentRange(const QByteArray& value);
+
+// The bytes a 206 answer says it carries: "bytes FIRST-LAST/TOTAL" (RFC 9110, 14.4), the
+// unit in any case, three plain decimal counts with FIRST <= LAST < TOTAL. Nothing for
+// anything else ("bytes */500", "bytes 0-9/*", a sign, a blank inside, a count too
+// large): a body whose place in the file is not certain must not be written into it.
+struct HttpByteRange {
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 total = 0;
+};
+std::optional<HttpByteRange> ParseByteContentRange(const QByteArray& value);

@@ -282,4 +282,24 @@ TEST_F(GatherWindowTest, TheControlsOfPageOneAreReadAtEveryStep) {
     EXPECT_TRUE(m_prompt.shown().isEmpty()) << "not every part is done: nothing to ask";
 }
 
+// The Options page reaches the engine: a cut part asks for its rest, a part above 8 MiB
+// goes in two ranges, and one connection to the host at a time.
+TEST_F(GatherWindowTest, TheResumeAndConnectionOptionsReachTheDownloads) {
+    const QByteArray small = SeededBytes(3000, 5), large = SeededBytes(9 << 20, 6);
+    PartServer server({{"/s.bin", {PartReply::shortBody(small, 1800), PartReply::ranged(small)}},
+                       {"/l.bin", {PartReply::ranged(large)}}});
+    open();
+    form().dedir->setText(m_savePath);
+    form().cbresume->setChecked(true);
+    form().seconnections->setValue(2);
+    form().seperhost->setValue(1);
+    form().mempwq.replace(ManifestLinesFor("sl.bin", {small, large}, {server.url("/s.bin"), server.url("/l.bin")}));
+    form().btnldpwq2->click();
+    ASSERT_TRUE(waitUntil([&] { return !m_prompt.messages().isEmpty(); }, 60000));
+    EXPECT_EQ(m_prompt.messages(), QStringList{"Extracted " + GatherPaths(m_savePath, "sl.bin").outputFile() + " successfully!"});
+    EXPECT_EQ(server.asked("/s.bin"), QStringList({"", "bytes=1800-"}));
+    EXPECT_EQ(server.asked("/l.bin"), QStringList({"bytes=0-4718591", "bytes=4718592-"}));
+    EXPECT_EQ(server.mostOpen(), 1);
+}
+
 }  // namespace

@@ -69,8 +69,10 @@ TEST_F(WindowTest, NextLeadsFromPageTwoToThreeToFour) {
 
 TEST_F(WindowTest, EnableOptionsUnlocksEditingAndKeepsValues) {
     open();
-    QWidget* locked[] = {control("Label12"), control("seto"), control("Label13"),
-                         control("seda"),    control("lbminspeed"), control("seminspeed")};
+    QWidget* locked[] = {control("Label12"),       control("seto"),          control("Label13"),
+                         control("seda"),          control("lbminspeed"),    control("seminspeed"),
+                         control("cbresume"),      control("lbconnections"), control("seconnections"),
+                         control("lbperhost"),     control("seperhost")};
     form().seto->setEnabled(true);
     form().seto->setValue(45);
     form().seto->setEnabled(false);

@@ -129,6 +129,9 @@ const ControlRow kControls[] = {
     {"Label12", 6, "Timeout (secs)", true, false},
     {"Label13", 6, "Download Attempts", true, false},
     {"lbminspeed", 6, "Minimum speed (bytes/s)", true, false},
+    {"cbresume", 6, "Resume broken downloads", true, false},
+    {"lbconnections", 6, "Connections per part", true, false},
+    {"lbperhost", 6, "Connections per host", true, false},
     {"btnReBuild", 0, "Rebuild", false, true},
 };
 
@@ -145,6 +148,8 @@ const SpinRow kSpins[] = {
     {"seto", 6, 5, 1000, 30, false},
     {"seda", 6, 10, 1000, 100, false},
     {"seminspeed", 6, 0, 10485760, 1024, false},
+    {"seconnections", 6, 1, 8, 1, false},
+    {"seperhost", 6, 1, 16, 4, false},
 };
 
 }  // namespace
@@ -189,6 +194,7 @@ TEST_F(WindowTest, EveryControlHasItsCaptionPageAndState) {
     EXPECT_TRUE(control<QCheckBox>("cbautomerge")->isChecked());
     EXPECT_TRUE(control<QCheckBox>("cbcrcretry")->isChecked());
     EXPECT_FALSE(control<QCheckBox>("cbenableoptions")->isChecked());
+    EXPECT_FALSE(control<QCheckBox>("cbresume")->isChecked());
     EXPECT_EQ(control<QPushButton>("btnBuyNow")->toolTip(),
               "Click here for Information on the Professional (SuperFast Downloading) Version!");
     EXPECT_EQ(control<QTreeView>("lvftpinfo")->toolTip(), "Double-Click to remove entry.");

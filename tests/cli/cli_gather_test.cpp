@@ -1,5 +1,6 @@
 // parcelwick-cli gather as a program: split and publish a file, gather it back from a
-// manifest URL byte-identical; the ways a gather ends short of that; Ctrl-C.
+// manifest URL byte-identical; the ways a gather ends short of that; Ctrl-C; a gather
+// killed half way and run again.
 #include "support/cli_runner.h"
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -87,7 +89,9 @@ TEST(CliGather, EveryOtherEndIsNonZeroWithItsMessage) {
         {"more parts lost than recovery parts", {dir.filePath("c.pwq"), "--no-crc-retry"}, 1,
          "2 of 3 data parts and 1 of 2 recovery parts are lost: cannot rebuild\n",
          {"The gather stopped: 1 of 3 parts done", "part 1/3: 404 Error"}},
-        {"too many at once", {manifest, "--simultaneous", "3"}, 2, "", {"--simultaneous takes a number from 0 to 2"}},
+        {"too many at once", {manifest, "--simultaneous", "17"}, 2, "", {"--simultaneous takes a number from 0 to 16"}},
+        {"no connection per part", {manifest, "--connections-per-part", "0"}, 2, "",
+         {"--connections-per-part takes a number from 1 to 16"}},
         {"a time-out below the least", {manifest, "--timeout", "4"}, 2, "", {"--timeout takes a number from 5 to 1000"}},
     };
     for (const EndCase& row : rows) {
@@ -158,6 +162,70 @@ TEST(CliGather, OnATerminalOneRedrawnLineUnlessQuiet) {
         EXPECT_EQ(seen.contains("\rrebuild t.dat") || seen.contains("\rrebuild  "), row.drawn) << seen.toStdString();
         EXPECT_TRUE(seen.contains("Extracted " + output.toUtf8() + " successfully!"));
     }
+}
+
+// With its defaults (resume, four connections per part): killed when half the bytes are
+// on disk, then run again, the gather asks nginx for about the other half only. What
+// nginx sent is its own count, from its log.
+TEST(CliGather, AGatherKilledHalfWayFetchesOnlyTheRestWhenRunAgain) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString www = dir.filePath("www");
+    ASSERT_TRUE(QDir().mkpath(www));
+    const QList<QByteArray> parts = {SeededBytes(9 << 20, 91), SeededBytes(9 << 20, 92)};  // above 8 MiB: in ranges
+    const qint64 total = 18 << 20;
+    WriteFileBytes(www + "/k1.bin", parts[0]);
+    WriteFileBytes(www + "/k2.bin", parts[1]);
+    NginxServer server(www);
+    server.setLimitRate("512k");
+    server.keepAccessLog();
+    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
+    const QString manifest = dir.filePath("k.pwq");
+    WriteFileBytes(manifest, ManifestFileText(ManifestLinesFor("k.dat", parts, {server.url("/k1.bin"), server.url("/k2.bin")})));
+    const QString recv = dir.filePath("recv");
+    const auto sent = [&server] {
+        qint64 bytes = 0;
+        for (const QString& line : server.accessLog())
+            bytes += line.section(' ', 2, 2).toLongLong();
+        return bytes;
+    };
+    // A part file in ranges has gaps: its blocks count, not its length.
+    const auto onDisk = [&] {
+        qint64 bytes = 0;
+        for (const char* name : {"k1.bin", "k2.bin"}) {
+            struct stat info {};
+            if (::stat(QFile::encodeName(recv + "/k.dat.dir/parts/" + name).constData(), &info) == 0)
+                bytes += qint64(info.st_blocks) * 512;
+        }
+        return bytes;
+    };
+
+    QProcess first;
+    first.start(QStringLiteral(PW_BIN_DIR "/parcelwick-cli"), {"gather", manifest, "--save-path", recv});
+    ASSERT_TRUE(waitUntil([&] { return onDisk() >= total / 2; }, 60000)) << onDisk();
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    // nginx logs a request once it has seen its connection close.
+    qsizetype logged = -1;
+    ASSERT_TRUE(waitUntil([&] {
+        const qsizetype now = server.accessLog().size();
+        if (std::exchange(logged, now) == now && now > 0)
+            return true;
+        runLoopFor(200);
+        return false;
+    }, 10000));
+    const qint64 firstRun = sent();
+
+    const CliRun again = RunCli({"gather", manifest, "--save-path", recv});
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(recv + "/k.dat.dir/k.dat") == parts.join()) << "byte-identical";
+    EXPECT_TRUE(again.err.contains("resuming with")) << again.err.toStdString();
+    const qint64 secondRun = sent() - firstRun;
+    EXPECT_GE(firstRun, total / 2);
+    EXPECT_LE(secondRun, total - total / 2 + total / 8)
+        << "the rest, and what the first run wrote after it last listed its ranges; first " << firstRun
+        << ", second " << secondRun;
+    EXPECT_LE(firstRun + secondRun, total + total / 5);
 }
 
 }  // namespace

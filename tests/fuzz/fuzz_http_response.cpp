@@ -57,6 +57,9 @@ Parsed feed(const uint8_t* data, size_t size, const QList<size_t>& cuts) {
                         const HttpContentRange range = ParseContentRange(parsed.value);
                         if (range.begin.size() > parsed.value.size() || range.end.size() > parsed.value.size())
                             std::abort();
+                        const std::optional<HttpByteRange> bytes = ParseByteContentRange(parsed.value);
+                        if (bytes && (bytes->first < 0 || bytes->first > bytes->last || bytes->last >= bytes->total))
+                            std::abort();
                     }
                 }
                 if (parsed.kind == HttpHeaderLine::Status && parsed.statusCode > 999)

@@ -11,8 +11,9 @@ GatherHarness::GatherHarness() : engine(table, mempwq, prompt, [this] { return s
     engine.onGauge = [this](int percent) { gauge = percent; };
     engine.onPartStarted = [this](int) { mostLive = std::max(mostLive, engine.liveCount()); };
     engine.onRest = [this] { ++rests; };
+    engine.onPartNote = [this](int row, const QString& note) { notes[row] << note; };
     engine.onRebuilt = [this](RebuildOutcome outcome) { rebuilt << outcome; };
-    engine.onNote = [this](const QString& line) { notes << line; };
+    engine.onNote = [this](const QString& line) { log << line; };
     QObject::connect(&table, &QAbstractItemModel::dataChanged, [this](const QModelIndex& index) {
         const QString text = table.cell(index.row(), index.column());
         if (index.column() == DownloadColumn::Status)

@@ -14,7 +14,7 @@
 
 // A gather engine on a temporary save path, driven the way the window drives it, with
 // everything it does recorded: every Status a row showed, the highest Idle (s) of each
-// row, the most downloads live at once, rests and rebuilds.
+// row, the notes for the log, the most downloads live at once, rests and rebuilds.
 class GatherHarness {
 public:
     GatherHarness();
@@ -42,10 +42,11 @@ public:
 
     QMap<int, QStringList> statuses;  // per row, each Status shown, in order
     QMap<int, int> mostIdle;          // per row, the highest Idle (s)
+    QMap<int, QStringList> notes;     // per row, each note for the log, in order
     int mostLive = 0;
     int rests = 0;
     QList<RebuildOutcome> rebuilt;
-    QStringList notes;  // the log lines of the recovery parts
+    QStringList log;  // the log lines of the recovery parts
     int gauge = -1;
 
 private:

@@ -1,7 +1,9 @@
 // Whole gathers from a real HTTP server (nginx on loopback): byte identity with at most
 // `sdl` downloads at once, everything fetched again when the disk is not looked at,
-// parts already on disk accepted without a request, a limit of 0 starting nothing, and a
-// fast download that does not flood its row.
+// parts already on disk accepted without a request, a limit of 0 starting nothing, a
+// fast download that does not flood its row, and a large part fetched in ranges.
+#include "common/manifest_format.h"
+#include "crc/crc32.h"
 #include "gather_harness.h"
 #include "support/event_wait.h"
 #include "support/manifest_maker.h"
@@ -10,8 +12,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QTimer>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +25,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_www.isValid());
         m_server = std::make_unique<NginxServer>(m_www.path());
+        m_server->keepAccessLog();
         ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
     }
     // Serves the parts and returns the manifest lines that fetch them.
@@ -116,6 +122,59 @@ TEST_F(GatherFromNginx, AFastDownloadRedrawsItsRowAboutTenTimesASecond) {
     EXPECT_LE(shown.size(), elapsedMs / 100 + 4) << shown.join(' ').toStdString() << " in " << elapsedMs << " ms";
     EXPECT_EQ(shown.last(), "Done.");
     EXPECT_EQ(shown.value(shown.size() - 2), "100%") << "the last figure is always shown";
+}
+
+// 300 MiB mostly of holes, with marked blocks at the start, around each quarter and at
+// the end, so a range written at the wrong place shows. Four ranges wanted, three
+// connections allowed: nginx answers 503 to a fourth at once from this address.
+TEST_F(GatherFromNginx, ALargePartInFourRangesEqualsTheFile) {
+    m_server = std::make_unique<NginxServer>(m_www.path());
+    m_server->keepAccessLog();
+    m_server->setConnectionLimit(3);
+    ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
+    constexpr qint64 Size = qint64(300) << 20;
+    const QString source = m_www.filePath("big.bin");
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(Size));
+        for (qint64 at : {qint64(0), Size / 4 - 4096, Size / 2 - 1, 3 * Size / 4 + 7, Size - (1 << 20)}) {
+            ASSERT_TRUE(file.seek(at));
+            ASSERT_EQ(file.write(SeededBytes(1 << 20, quint32(at))), 1 << 20);
+        }
+    }
+    uint32_t crc = 0;
+    ASSERT_TRUE(FileCrc32(source.toStdString(), crc));
+    const QString crcText = QString::fromStdString(Crc32Text(crc));
+    GatherHarness h;
+    h.settings.connectionsPerPart = 4;
+    h.settings.perHost = 3;
+    ASSERT_EQ(h.load({ManifestSignature, ManifestVersion, "big.bin", crcText, "1", m_server->url("/big.bin"),
+                      QString::number(Size), crcText, "tester", "one large part"}),
+              FillOutcome::StartFirstPass);
+    ASSERT_TRUE(h.waitEnd(240000));
+    EXPECT_EQ(h.rebuilt, QList<RebuildOutcome>{RebuildOutcome::Extracted}) << h.prompt.messages().join('|').toStdString();
+    EXPECT_EQ(h.cell(0, DownloadColumn::Status), "Done.");
+    EXPECT_EQ(h.cell(0, DownloadColumn::Recvd), QString::number(Size));
+    QFile in(h.outputPath()), original(source);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    ASSERT_EQ(in.size(), Size);
+    for (qint64 at = 0; at < Size; at += 8 << 20)
+        ASSERT_TRUE(in.read(8 << 20) == original.read(8 << 20)) << "differs in the 8 MiB from byte " << at;
+
+    // Every request a range, each answered 206 (none beyond the cap), four or more
+    // connections; nothing twice.
+    QSet<QString> connections;
+    qint64 sent = 0;
+    for (const QString& line : m_server->accessLog()) {
+        const QStringList f = line.split(' ');
+        ASSERT_EQ(f.value(1), "206") << line.toStdString();
+        EXPECT_TRUE(f.value(3).startsWith("bytes=")) << line.toStdString();
+        connections << f.value(0);
+        sent += f.value(2).toLongLong();
+    }
+    EXPECT_GE(connections.size(), 4);
+    EXPECT_GE(sent, Size);
+    EXPECT_LE(sent, Size + Size / 20) << "bytes sent past a split stay few";
 }
 
 }  // namespace

@@ -135,4 +135,31 @@ TEST(HttpFieldValueTest, ContentRangeGivesFirstAndLastByte) {
     }
 }
 
+// What a 206 must say before its body may go into a part file.
+TEST(HttpFieldValueTest, ByteContentRangeOnlyWhenEveryNumberIsPlainAndInOrder) {
+    struct {
+        const char* value;
+        qint64 first, last, total;  // -1: refused
+    } const cases[] = {{"bytes 100-199/500", 100, 199, 500},
+                       {"Bytes 0-0/1", 0, 0, 1},
+                       {" bytes 0-9223372036854775806/9223372036854775807 ", 0, 9223372036854775806, 9223372036854775807},
+                       {"bytes */500", -1, 0, 0},
+                       {"bytes 0-9/*", -1, 0, 0},
+                       {"bytes 100-199", -1, 0, 0},
+                       {"bytes 200-100/500", -1, 0, 0},
+                       {"bytes 0-500/500", -1, 0, 0},
+                       {"bytes -1-5/10", -1, 0, 0},
+                       {"bytes 1 -5/10", -1, 0, 0},
+                       {"bytes 0-5/99999999999999999999", -1, 0, 0},
+                       {"items 0-5/10", -1, 0, 0}};
+    for (const auto& c : cases) {
+        const std::optional<HttpByteRange> got = ParseByteContentRange(c.value);
+        ASSERT_EQ(got.has_value(), c.first >= 0) << c.value;
+        if (got) {
+            EXPECT_EQ(QList<qint64>({got->first, got->last, got->total}), QList<qint64>({c.first, c.last, c.total}))
+                << c.value;
+        }
+    }
+}
+
 }  // namespace

@@ -67,7 +67,8 @@ QString NginxServer::configText() const {
                "error_log %2/error.log warn;\n"
                "events { worker_connections 128; }\n"
                "http {\n"
-               "  access_log off;\n"
+               "  limit_conn_zone $binary_remote_addr zone=peers:1m;\n"
+               "%8"
                "  client_body_temp_path %2/body;\n"
                "  proxy_temp_path %2/proxy;\n"
                "  fastcgi_temp_path %2/fastcgi;\n"
@@ -79,6 +80,7 @@ QString NginxServer::configText() const {
                "  server {\n"
                "    listen %7:%3;\n"
                "    root %4;\n"
+               "%9"
                "%5"
                "  }\n"
                "%6"
@@ -89,7 +91,23 @@ QString NginxServer::configText() const {
         .arg(m_root)
         .arg(redirects)
         .arg(tlsServers)
-        .arg(bracketed(m_address));
+        .arg(bracketed(m_address))
+        .arg(m_accessLog ? QStringLiteral("  log_format parts '$connection $status $body_bytes_sent \"$http_range\" "
+                                          "$request_uri';\n  access_log %1/access.log parts;\n")
+                               .arg(d)
+                         : QStringLiteral("  access_log off;\n"))
+        .arg((m_limitRate.isEmpty() ? QString() : QStringLiteral("    limit_rate %1;\n").arg(m_limitRate)) +
+             (m_connectionLimit <= 0 ? QString() : QStringLiteral("    limit_conn peers %1;\n").arg(m_connectionLimit)));
+}
+
+QStringList NginxServer::accessLog() const {
+    QFile log(m_dir.filePath("access.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line.replace('"', QString());
+    return lines;
 }
 
 bool NginxServer::start() {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -31,6 +32,15 @@ public:
     // Before start(): the numeric loopback address the plain server listens on ("::1");
     // 127.0.0.1 without it.
     void setListenAddress(const QString& address) { m_address = address; }
+    // Before start(): each connection sends at most this fast (nginx's limit_rate: "4m").
+    void setLimitRate(const QString& rate) { m_limitRate = rate; }
+    // Before start(): a request beyond this many at once from one address is answered 503
+    // (nginx's limit_conn), so a client that opens too many shows in the log.
+    void setConnectionLimit(int most) { m_connectionLimit = most; }
+    // Before start(): every request is logged; then the log's lines so far, each
+    // "CONNECTION STATUS BODY_BYTES_SENT RANGE URI" (RANGE "-" for none).
+    void keepAccessLog() { m_accessLog = true; }
+    QStringList accessLog() const;
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT" + path ("http://[::1]:PORT" on IPv6)
     QString url(const QString& path) const;
@@ -62,5 +72,8 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     QString m_address = QStringLiteral("127.0.0.1");
+    QString m_limitRate;
+    int m_connectionLimit = 0;
+    bool m_accessLog = false;
     QString m_error;
 };

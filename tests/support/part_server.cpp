@@ -39,6 +39,26 @@ PartReply PartReply::delayed(int ms) const {
     return reply;
 }
 
+PartReply PartReply::cut(qint64 sent, After then) const {
+    PartReply reply = *this;
+    reply.bodyLimit = sent;
+    reply.after = then;
+    return reply;
+}
+
+PartReply PartReply::slowly(int msPerByte) const {
+    PartReply reply = *this;
+    reply.trickleMs = msPerByte;
+    return reply;
+}
+
+PartReply PartReply::ranged(const QByteArray& document, RangeAnswer answer) {
+    PartReply reply;
+    reply.ranges = answer;
+    reply.document = document;
+    return reply;
+}
+
 PartReply PartReply::ok(const QByteArray& body) { return {header(200, "OK", body.size()) + body, Close}; }
 
 PartReply PartReply::withoutLength(const QByteArray& body) { return {header(200, "OK", -1) + body, Close}; }
@@ -85,6 +105,48 @@ PartServer::~PartServer() {
             ::close(fd);
 }
 
+namespace {
+
+// "Range: bytes=A-B" or "bytes=A-" of a request: A and B (B -1 for none); A -1 for no field.
+std::pair<qint64, qint64> askedRange(const QByteArray& request, QByteArray& field) {
+    const qsizetype at = request.toLower().indexOf("\r\nrange: ");
+    if (at < 0)
+        return {-1, -1};
+    field = request.mid(at + 9, request.indexOf("\r\n", at + 2) - at - 9).trimmed();
+    const QByteArray spec = field.mid(field.indexOf('=') + 1);
+    const qsizetype dash = spec.indexOf('-');
+    const QByteArray last = spec.mid(dash + 1);
+    return {spec.left(dash).toLongLong(), last.isEmpty() ? -1 : last.toLongLong()};
+}
+
+// The reply to a request for a document served with ranges: its header and body bytes,
+// and where the body begins.
+PartReply answerFor(const PartReply& reply, const QByteArray& request, QByteArray& field) {
+    PartReply out = reply;
+    const QByteArray& doc = reply.document;
+    const auto [first, asked] = askedRange(request, field);
+    if (first < 0 || reply.ranges == PartReply::Whole) {
+        out.bytes = header(200, "OK", doc.size());
+        out.trickleFrom = out.bytes.size();
+        out.bytes += doc;
+    } else {
+        const qint64 last = asked < 0 ? doc.size() - 1 : qMin<qint64>(asked, doc.size() - 1);
+        const qint64 from = reply.ranges == PartReply::WrongStart ? first / 2 : first;
+        const qint64 total = doc.size() + (reply.ranges == PartReply::WrongTotal ? 1 : 0);
+        const QByteArray body = doc.mid(from, last - from + 1);
+        out.bytes = "HTTP/1.0 206 Partial Content\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes " +
+                    QByteArray::number(from) + '-' + QByteArray::number(last) + '/' + QByteArray::number(total) +
+                    "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+        out.trickleFrom = out.bytes.size();
+        out.bytes += body;
+    }
+    if (reply.bodyLimit >= 0)
+        out.bytes.truncate(out.trickleFrom + reply.bodyLimit);
+    return out;
+}
+
+}  // namespace
+
 QString PartServer::url(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path); }
 
 int PartServer::requests(const QString& path) const {
@@ -97,13 +159,23 @@ int PartServer::openNow() const {
     return m_open;
 }
 
+int PartServer::mostOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_mostOpen;
+}
+
+QStringList PartServer::asked(const QString& path) const {
+    std::lock_guard lock(m_mutex);
+    return m_asked.value(path);
+}
+
 void PartServer::acceptLoop() {
     while (waitReadable(m_listenFd, -1)) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         std::lock_guard lock(m_mutex);
-        ++m_open;
+        m_mostOpen = std::max(m_mostOpen, ++m_open);
         m_connections.emplace_back([this, fd] { serve(fd); });
     }
 }
@@ -133,6 +205,12 @@ void PartServer::serve(int fd) {
             const QList<PartReply> replies = m_replies.value(path);
             if (!replies.isEmpty())
                 reply = replies.value(n, replies.last());
+            QByteArray field;
+            if (reply.ranges != PartReply::NoRanges)
+                reply = answerFor(reply, request, field);
+            else
+                askedRange(request, field);
+            m_asked[path] << QString::fromLatin1(field);
         }
         pollfd stop{m_stopPipe[0], POLLIN, 0};
         if (reply.delayMs > 0)

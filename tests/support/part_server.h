@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -15,14 +16,24 @@
 // silence until the client gives up.
 struct PartReply {
     enum After { Close, StallUntilClientCloses };
+    // How a reply made from the request's Range field answers it.
+    enum RangeAnswer { NoRanges, Honour, WrongStart, WrongTotal, Whole };
     QByteArray bytes;
     After after = Close;
     int delayMs = 0;  // the server waits this long before it answers
     int trickleMs = 0;  // when set: the bytes from `trickleFrom` on go out one at a time, this long apart
     qint64 trickleFrom = 0;
+    // When not NoRanges, the reply is made from `document` and the request's Range.
+    RangeAnswer ranges = NoRanges;
+    QByteArray document;
+    qint64 bodyLimit = -1;  // when set: no more of the body than this is sent
 
     // The same answer, given after a pause.
     PartReply delayed(int ms) const;
+    // The same answer with only the first `sent` bytes of its body sent, then `then`.
+    PartReply cut(qint64 sent, After then) const;
+    // The same answer with its body sent one byte every `msPerByte`.
+    PartReply slowly(int msPerByte) const;
 
     // 200 with the body and its Content-Length.
     static PartReply ok(const QByteArray& body);
@@ -38,6 +49,11 @@ struct PartReply {
     static PartReply shortBody(const QByteArray& body, qint64 sent);
     // The header at once, then the body one byte every `msPerByte`.
     static PartReply trickle(const QByteArray& body, int msPerByte);
+    // The document as a server with ranges sends it: 206 with the bytes a Range field
+    // asks for ("bytes=A-B" or "bytes=A-"), or 200 with all of it to a request without
+    // one; or wrongly, as `answer` says: 206 from another first byte (half the one
+    // asked), 206 naming a total one byte larger, 200 with all of it whatever was asked.
+    static PartReply ranged(const QByteArray& document, RangeAnswer answer = Honour);
 };
 
 // An HTTP server on loopback (port chosen by the system) for the gather tests: every
@@ -54,8 +70,11 @@ public:
     // "http://127.0.0.1:PORT" + path
     QString url(const QString& path) const;
     int requests(const QString& path) const;
-    // Connections the server has not closed yet.
+    // The Range field of each request of the path, in order ("" for none).
+    QStringList asked(const QString& path) const;
+    // Connections the server has not closed yet, and the most open at once.
     int openNow() const;
+    int mostOpen() const;
 
 private:
     void acceptLoop();
@@ -65,7 +84,9 @@ private:
 
     QMap<QString, QList<PartReply>> m_replies;
     QMap<QString, int> m_requests;
+    QMap<QString, QStringList> m_asked;
     int m_open = 0;
+    int m_mostOpen = 0;
     int m_listenFd = -1;
     int m_stopPipe[2] = {-1, -1};
     quint16 m_port = 0;
