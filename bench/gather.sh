@@ -17,6 +17,8 @@
 #   RUNS=N          runs of each contender (default 5)
 #   SIZE_MIB=N      size of the file (default 1024)
 #   SCRATCH=DIR     where the files go (default ${TMPDIR:-/tmp})
+#   BASELINE=CLI    another parcelwick-cli (an earlier build) gathering the 3 parts with
+#                   --simultaneous 2 in the same runs
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -27,6 +29,7 @@ probe=$(dirname "$cli")/bench_gather_stall
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-1024}
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed for the CPU and memory figures" >&2; exit 2; }
+[[ -z ${BASELINE:-} || -x $BASELINE ]] || { echo "BASELINE=$BASELINE is no program" >&2; exit 2; }
 [[ -x $probe ]] || { echo "no $probe: build the benchmarks (PW_BENCH=ON)" >&2; exit 2; }
 for tool in curl aria2c; do
     command -v $tool >/dev/null || { echo "$tool is needed as a yardstick (scripts/setup installs it)" >&2; exit 2; }
@@ -61,10 +64,11 @@ run() {
     local t0 t1
     t0=$(date +%s%N)
     case $name in
-    pw3 | pw3one | pw1000)
-        local manifest=big.pwq options=(); [[ $name == pw1000 ]] && manifest=many.pwq
+    pw3 | pw3one | pw1000 | base)
+        local manifest=big.pwq options=() program=$cli; [[ $name == pw1000 ]] && manifest=many.pwq
         [[ $name == pw3one ]] && options=(--connections-per-part 1)
-        /usr/bin/time -f "- %U %S %M" -o "$work/time" "$cli" gather "$base/$manifest" --simultaneous 2 \
+        [[ $name == base ]] && program=$BASELINE
+        /usr/bin/time -f "- %U %S %M" -o "$work/time" "$program" gather "$base/$manifest" --simultaneous 2 \
             "${options[@]}" --save-path "$out" >"$work/log" 2>&1
         grep -q "successfully!" "$work/log" || { cat "$work/log" >&2; exit 1; }
         ;;
@@ -84,6 +88,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 
 contenders=(pw3 curl pw3one aria2 pw1000)
+[[ -n ${BASELINE:-} ]] && contenders+=(base)
 declare -A wall cpu mem
 for name in "${contenders[@]}"; do run "$name" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
@@ -102,10 +107,10 @@ figure() { printf '%s\n' ${1} | median; }
 range() { printf '%s\n' ${1} | spread; }
 echo
 echo "1. $size_mib MiB in 3 parts from nginx on loopback, median of $runs runs (spread):"
-for name in pw3 pw3one curl aria2; do
+for name in pw3 pw3one ${BASELINE:+base} curl aria2; do
     label=$name
     case $name in
-    pw3) label="parcelwick-cli gather" ;; pw3one) label="... --connections-per-part 1" ;;
+    pw3) label="parcelwick-cli gather" ;; pw3one) label="... --connections-per-part 1" ;; base) label="BASELINE gather" ;;
     curl) label="curl -Z --parallel-max 2" ;; aria2) label="aria2c -j2" ;;
     esac
     printf '  %-30s wall %6.2f s (%s)  CPU %5.2f s (%s)  peak %6.1f MiB (%s)\n' "$label" \
@@ -115,6 +120,8 @@ done
 awk -v p="$(figure "${wall[pw3]}")" -v o="$(figure "${wall[pw3one]}")" -v c="$(figure "${wall[curl]}")" \
     -v a="$(figure "${wall[aria2]}")" 'BEGIN {
     printf "  wall time: %.2fx curl, %.2fx aria2c; one connection per part %.2fx curl\n", p / c, p / a, o / c }'
+[[ -n ${BASELINE:-} ]] && awk -v p="$(figure "${wall[pw3]}")" -v b="$(figure "${wall[base]}")" -v c="$(figure "${wall[curl]}")" \
+    'BEGIN { printf "  BASELINE %.2fx curl; this build %.2fx BASELINE\n", b / c, p / b }'
 
 echo
 echo "2. longest event-loop stall of the same gather through the engine (10 ms probe):"

@@ -19,9 +19,22 @@
 #   SIZE_MIB=N   size of the file (default 128)
 #   RATE=R       nginx's limit_rate per connection (default 4m)
 #   SCRATCH=DIR  where the files go (default ${TMPDIR:-/tmp})
+#   TBF=RATE     also an aggregate cap over all connections: the whole benchmark runs in
+#                a network namespace of its own whose loopback has "tc qdisc ... tbf
+#                rate RATE" (say 160mbit; as root)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+if [[ -n ${TBF:-} && -z ${PW_SHAPED_NETNS:-} ]]; then
+    netns=pw-bench-shaped-$$
+    ip netns add "$netns"
+    trap 'ip netns del "$netns"' EXIT
+    ip -n "$netns" link set lo up
+    ip netns exec "$netns" tc qdisc add dev lo root tbf rate "$TBF" burst 256kb latency 100ms
+    echo "in network namespace $netns: $(ip netns exec "$netns" tc qdisc show dev lo)"
+    PW_SHAPED_NETNS=$netns ip netns exec "$netns" bash "$0" "$@"
+    exit
+fi
 source "$here/find_cli.sh"
 source "$here/nginx_loopback.sh"
 find_cli "$here" "${1:-}"
@@ -134,7 +147,7 @@ for ((i = 0; i < runs; i++)); do
 done
 
 echo
-echo "1. $size_mib MiB in 3 parts, nginx limit_rate ${RATE:-4m}, median of $runs runs (spread):"
+echo "1. $size_mib MiB in 3 parts, nginx limit_rate ${RATE:-4m}${TBF:+, all of loopback at most $TBF (tbf)}, median of $runs runs (spread):"
 for name in pw aria2 curl; do
     case $name in
     pw) label="parcelwick-cli gather --per-host 8" ;;
