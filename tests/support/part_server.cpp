@@ -175,7 +175,14 @@ void PartServer::acceptLoop() {
         if (fd < 0)
             continue;
         std::lock_guard lock(m_mutex);
-        m_mostOpen = std::max(m_mostOpen, ++m_open);
+        ++m_open;
+        int clientsOpen = 1;
+        for (const int other : m_openFds) {
+            pollfd p{other, POLLRDHUP, 0};
+            clientsOpen += ::poll(&p, 1, 0) == 0;
+        }
+        m_mostOpen = std::max(m_mostOpen, clientsOpen);
+        m_openFds.push_back(fd);
         m_connections.emplace_back([this, fd] { serve(fd); });
     }
 }
@@ -225,7 +232,8 @@ void PartServer::serve(int fd) {
             }
         }
     }
-    ::close(fd);
     std::lock_guard lock(m_mutex);
+    std::erase(m_openFds, fd);
+    ::close(fd);
     --m_open;
 }

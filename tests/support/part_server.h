@@ -72,7 +72,9 @@ public:
     int requests(const QString& path) const;
     // The Range field of each request of the path, in order ("" for none).
     QStringList asked(const QString& path) const;
-    // Connections the server has not closed yet, and the most open at once.
+    // Connections the server has not closed yet, and the most open at once: at each
+    // accept, the connections whose client has not closed them (the server's own close
+    // can come a moment after the client's, which must not count).
     int openNow() const;
     int mostOpen() const;
 
@@ -87,6 +89,7 @@ private:
     QMap<QString, QStringList> m_asked;
     int m_open = 0;
     int m_mostOpen = 0;
+    std::vector<int> m_openFds;
     int m_listenFd = -1;
     int m_stopPipe[2] = {-1, -1};
     quint16 m_port = 0;
