@@ -141,14 +141,14 @@ std::optional<HttpByteRange> ParseByteContentRange(const QByteArray& value) {
     const QByteArray text = value.trimmed();
     if (text.size() < 6 || text.left(6).toLower() != "bytes ")
         return std::nullopt;
-    const QByteArray spec = text.mid(6);
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const QByteArray range = text.mid(6);
+    const qsizetype dash = range.indexOf('-');
+    const qsizetype slash = range.indexOf('/');
     if (dash < 0 || slash < dash)
         return std::nullopt;
-    const std::optional<qint64> first = decimalCount(spec.left(dash));
-    const std::optional<qint64> last = decimalCount(spec.mid(dash + 1, slash - dash - 1));
-    const std::optional<qint64> total = decimalCount(spec.mid(slash + 1));
+    const std::optional<qint64> first = decimalCount(range.left(dash));
+    const std::optional<qint64> last = decimalCount(range.mid(dash + 1, slash - dash - 1));
+    const std::optional<qint64> total = decimalCount(range.mid(slash + 1));
     if (!first || !last || !total || *first > *last || *last >= *total)
         return std::nullopt;
     return HttpByteRange{*first, *last, *total};

@@ -113,10 +113,10 @@ std::pair<qint64, qint64> askedRange(const QByteArray& request, QByteArray& fiel
     if (at < 0)
         return {-1, -1};
     field = request.mid(at + 9, request.indexOf("\r\n", at + 2) - at - 9).trimmed();
-    const QByteArray spec = field.mid(field.indexOf('=') + 1);
-    const qsizetype dash = spec.indexOf('-');
-    const QByteArray last = spec.mid(dash + 1);
-    return {spec.left(dash).toLongLong(), last.isEmpty() ? -1 : last.toLongLong()};
+    const QByteArray range = field.mid(field.indexOf('=') + 1);
+    const qsizetype dash = range.indexOf('-');
+    const QByteArray last = range.mid(dash + 1);
+    return {range.left(dash).toLongLong(), last.isEmpty() ? -1 : last.toLongLong()};
 }
 
 // The reply to a request for a document served with ranges: its header and body bytes,
