@@ -3,6 +3,7 @@
 #include "common/safe_folder.h"
 #include "common/system_error.h"
 #include "common/unique_fd.h"
+#include "common/write_fully.h"
 #include "crc/crc32.h"
 
 #include <QFile>
@@ -26,21 +27,6 @@ constexpr std::size_t BufferBytes = 256 * 1024;
 // One in-kernel copy call moves at most this much: the reader behind the copy never
 // waits long for new bytes, and progress is told often.
 constexpr std::size_t KernelCopyBytes = 8 * 1024 * 1024;
-
-bool WriteAll(int fd, const char* data, std::size_t size, int& error) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 qint64 TotalSize(const SafeFolder& parts, const QStringList& names) {
     qint64 total = 0;
@@ -206,8 +192,7 @@ int AppendPart(int in, int out, char* buffer, bool& kernelCopy, const std::funct
             readFailed = true;
             return errno;
         }
-        int error = 0;
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(n), error))
+        if (const int error = WriteFully(out, buffer, static_cast<std::size_t>(n)))
             return error;
         advanced(n);
     }

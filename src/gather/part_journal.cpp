@@ -1,5 +1,7 @@
 #include "gather/part_journal.h"
 
+#include "common/write_fully.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
@@ -10,18 +12,6 @@ namespace {
 
 // A list holds at most MaxRanges lines of a few dozen bytes.
 constexpr qint64 MaxJournalBytes = 64 * 1024;
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    for (qint64 done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -38,7 +28,8 @@ bool PartJournal::save(const PartRanges& ranges) const {
     UniqueFd out(::openat(m_folder.get(), fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!out.valid())
         return false;
-    if (!writeAll(out.get(), ranges.text()) || out.close() != 0 ||
+    const QByteArray text = ranges.text();
+    if (WriteFully(out.get(), text.constData(), std::size_t(text.size())) != 0 || out.close() != 0 ||
         ::renameat(m_folder.get(), fresh.constData(), m_folder.get(), m_name.constData()) != 0) {
         (void)::unlinkat(m_folder.get(), fresh.constData(), 0);
         return false;

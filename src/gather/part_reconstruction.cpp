@@ -3,6 +3,7 @@
 #include "coding/reed_solomon.h"
 #include "common/safe_folder.h"
 #include "common/system_error.h"
+#include "common/write_fully.h"
 #include "crc/crc32.h"
 
 #include <algorithm>
@@ -33,19 +34,6 @@ int ReadFull(int fd, unsigned char* data, std::size_t size, std::int64_t offset)
         data += n;
         size -= static_cast<std::size_t>(n);
         offset += n;
-    }
-    return 0;
-}
-
-int WriteFull(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        data += n;
-        size -= static_cast<std::size_t>(n);
     }
     return 0;
 }
@@ -113,7 +101,7 @@ ReconstructionResult ReconstructParts(const CodingLayout& layout, Reconstruction
         for (std::size_t j = 0; j < f; ++j) {
             const auto kept = static_cast<std::size_t>(std::clamp<std::int64_t>(
                 layout.dataPartSize(files.missing[j]) - offset, 0, static_cast<std::int64_t>(length)));
-            if (const int error = WriteFull(files.rebuilt[j].get(), out[j], kept)) {
+            if (const int error = WriteFully(files.rebuilt[j].get(), out[j], kept)) {
                 result.error = SystemError("Cannot write ", files.rebuiltNames.value(int(j)), error);
                 return result;
             }

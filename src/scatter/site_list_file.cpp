@@ -3,6 +3,7 @@
 #include "common/system_error.h"
 #include "common/text_table.h"
 #include "common/user_prompt.h"
+#include "common/write_fully.h"
 #include "scatter/site_list_table.h"
 
 #include <QFile>
@@ -75,19 +76,10 @@ bool SaveSiteListFile(const TextTable& sites, const QString& path, QString& erro
         ::close(fd);
         return false;
     }
-    const char* data = text.constData();
-    qsizetype left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = SystemError("Cannot write ", path, errno);
-            ::close(fd);
-            return false;
-        }
-        data += n;
-        left -= n;
+    if (const int failed = WriteFully(fd, text.constData(), static_cast<std::size_t>(text.size()))) {
+        error = SystemError("Cannot write ", path, failed);
+        ::close(fd);
+        return false;
     }
     if (::close(fd) != 0) {
         error = SystemError("Cannot write ", path, errno);

@@ -4,6 +4,7 @@
 #include "common/system_error.h"
 #include "common/unique_fd.h"
 #include "common/user_error.h"
+#include "common/write_fully.h"
 #include "crc/crc32.h"
 #include "scatter/split_source.h"
 
@@ -84,13 +85,6 @@ uint32_t SplitReader::copyNextPart(const SafeFolder& folder, const QString& part
 }
 
 void SplitReader::writeAll(int fd, const QString& partPath, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, static_cast<size_t>(size));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            throw UserError("Cannot write " + partPath + ": " + SystemReason(errno));
-        data += put;
-        size -= put;
-    }
+    if (const int failed = WriteFully(fd, data, static_cast<std::size_t>(size)))
+        throw UserError("Cannot write " + partPath + ": " + SystemReason(failed));
 }
