@@ -125,8 +125,10 @@ TEST_F(GatherFromNginx, AFastDownloadRedrawsItsRowAboutTenTimesASecond) {
 }
 
 // 300 MiB mostly of holes, with marked blocks at the start, around each quarter and at
-// the end, so a range written at the wrong place shows. Four ranges wanted, three
-// connections allowed: nginx answers 503 to a fourth at once from this address.
+// the end, so a range written at the wrong place shows. Four ranges wanted, two
+// connections allowed; nginx answers 503 beyond three at once from this address (one
+// spare: nginx counts a connection until it has handled its close, which can come a
+// moment after the gather has opened the next).
 TEST_F(GatherFromNginx, ALargePartInFourRangesEqualsTheFile) {
     m_server = std::make_unique<NginxServer>(m_www.path());
     m_server->keepAccessLog();
@@ -147,7 +149,7 @@ TEST_F(GatherFromNginx, ALargePartInFourRangesEqualsTheFile) {
     const QString crcText = QString::fromStdString(Crc32Text(crc));
     GatherHarness h;
     h.settings.connectionsPerPart = 4;
-    h.settings.perHost = 3;
+    h.settings.perHost = 2;
     ASSERT_EQ(h.load({ManifestSignature, ManifestVersion, "big.bin", crcText, "1", m_server->url("/big.bin"),
                       QString::number(Size), crcText, "tester", "one large part"}),
               FillOutcome::StartFirstPass);
