@@ -84,8 +84,6 @@ run() {
     awk -v ns=$((t1 - t0)) '{ printf "%.3f %.2f %s\n", ns / 1e9, $2 + $3, $4 }' "$work/time"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 
 contenders=(pw3 curl pw3one aria2 pw1000)
 [[ -n ${BASELINE:-} ]] && contenders+=(base)

@@ -121,8 +121,6 @@ broken() {
     awk -v size="$part_size" '{ sent += $3 } END { printf "%.3f\n", sent / size }' "$work/cut.log"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 figure() { printf '%s\n' ${1} | median; }
 range() { printf '%s\n' ${1} | spread; }
 

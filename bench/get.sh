@@ -53,7 +53,6 @@ else
 fi
 
 now_ns() { date +%s%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
 run_tool() {  # tool -> "wall_ns cpu_s"
     local t0 t1

@@ -49,7 +49,6 @@ fi
 url=ftp://bench:$ftp_password@$ftp_host:$ftp_port/up.bin
 
 now_ns() { date +%s%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
 run_tool() {  # tool mode -> "wall_ns cpu_s peak_kib"
     local t0 t1 extra=()

@@ -77,8 +77,6 @@ run() {
     awk -v ns=$((t1 - t0)) '{ printf "%.3f %.2f %s\n", ns / 1e9, $2 + $3, $4 }' "$work/time"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 contenders=(v1 sha full lost)

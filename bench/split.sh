@@ -29,7 +29,6 @@ head -c "$bytes" /dev/urandom >"$file"
 cat "$file" >/dev/null  # into the page cache: both tools read it from memory
 
 now_ns() { date +%s%N; }
-median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 # The parts are removed between runs, so no run waits for an earlier run's writeback.
 clean() { rm -rf "$work/out" "$work/coreutils"; mkdir -p "$work/out" "$work/coreutils"; }
 
