@@ -37,7 +37,7 @@ void AssignSiteToRows(TextTable& uploadTable, const QList<int>& selectedRows, co
 void MarkDoNotUpload(TextTable& uploadTable, const QList<int>& selectedRows) {
     for (int r : ValidRows(uploadTable, selectedRows)) {
         uploadTable.setCell(r, UploadColumn::Site, "Do Not Upload");
-        uploadTable.setCell(r, UploadColumn::Progress, "100%");
+        uploadTable.setCell(r, UploadColumn::Progress, kUploadSent);
         uploadTable.setCell(r, UploadColumn::Status, "--");
     }
 }

@@ -14,7 +14,6 @@
 
 namespace {
 
-const QString kSent = QStringLiteral("100%");
 constexpr int kMostSessions = 8;
 
 }  // namespace
@@ -57,7 +56,7 @@ bool UploadDriver::Send() {
     QSet<QString> accounts;
     QHash<QString, QSet<QString>> usersOfSite;
     for (int row = 0; row < m_table.rows(); ++row) {
-        if (cell(row, UploadColumn::Progress) == kSent)
+        if (cell(row, UploadColumn::Progress) == kUploadSent)
             continue;
         accounts << accountOf(row);
         usersOfSite[cell(row, UploadColumn::FtpSite)] << cell(row, UploadColumn::UserName);
@@ -118,7 +117,7 @@ int UploadDriver::nextRow() const {
         if (!s->idle())
             busy << s->account();
     for (int row = 0; row < m_table.rows(); ++row) {
-        if ((size_t(row) < m_taken.size() && m_taken[size_t(row)]) || cell(row, UploadColumn::Progress) == kSent)
+        if ((size_t(row) < m_taken.size() && m_taken[size_t(row)]) || cell(row, UploadColumn::Progress) == kUploadSent)
             continue;
         if (!busy.contains(accountOf(row)))
             return row;
@@ -150,7 +149,7 @@ void UploadDriver::endRun() {
     m_aborted = false;
     bool allSent = !aborted && m_webFailures == 0;
     for (int row = 0; row < m_table.rows() && allSent; ++row)
-        allSent = cell(row, UploadColumn::Progress) == kSent;
+        allSent = cell(row, UploadColumn::Progress) == kUploadSent;
     setRunning(false);
     if (aborted)
         m_prompt.information(QStringLiteral("FTP-Aborted"));

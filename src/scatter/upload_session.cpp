@@ -14,7 +14,6 @@
 
 namespace {
 
-const QString kSent = QStringLiteral("100%");
 
 bool confirmsStore(int statusCode) { return statusCode == 226 || statusCode == 250; }
 
@@ -279,8 +278,8 @@ void UploadSession::quit() { run(Step::Quit, [this] { m_client.QuitStep(); }); }
 // went out but whose store failed must be sent again.
 void UploadSession::quitDone() {
     if (m_confirmed)
-        m_run.setCell(m_row, UploadColumn::Progress, kSent);
-    else if (m_run.cell(m_row, UploadColumn::Progress) == kSent)
+        m_run.setCell(m_row, UploadColumn::Progress, kUploadSent);
+    else if (m_run.cell(m_row, UploadColumn::Progress) == kUploadSent)
         m_run.setCell(m_row, UploadColumn::Progress, QStringLiteral("?"));
     if (m_broken && !m_run.m_aborted) {
         ++m_brokenStores;

@@ -20,6 +20,9 @@ enum : int {
 
 QList<TextColumn> UploadTableColumns();
 
+// The Progress text of a part sent whole.
+inline const QString kUploadSent = QStringLiteral("100%");
+
 // The Progress text of a part of `size` bytes with `sent` of them sent: the whole
 // percentage, truncated, and "%". An empty part has nothing left to send: "100%".
 QString UploadPercent(qint64 sent, qint64 size);

@@ -15,8 +15,6 @@
 
 namespace {
 
-CliRun runCli(const QStringList& args) { return RunCli(args); }
-
 class CliGetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,7 +40,7 @@ protected:
 TEST_F(CliGetTest, BodyToFileAndStatusToStderr) {
     for (const char* path : {"/part.001", "/old"}) {
         const QString file = m_out.filePath("got");
-        const CliRun r = runCli({"get", m_server->url(path), "-o", file});
+        const CliRun r = RunCli({"get", m_server->url(path), "-o", file});
         EXPECT_EQ(r.status, 0) << path << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("200 OK\n")) << qPrintable(r.err);
         EXPECT_TRUE(r.err.contains("Content-Length: 300000\n")) << qPrintable(r.err);
@@ -54,17 +52,17 @@ TEST_F(CliGetTest, BodyToFileAndStatusToStderr) {
 }
 
 TEST_F(CliGetTest, BodyToStdoutWithoutFile) {
-    const CliRun r = runCli({"get", m_server->url("/part.001")});
+    const CliRun r = RunCli({"get", m_server->url("/part.001")});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.outBytes == m_content) << r.outBytes.size();
 }
 
 TEST_F(CliGetTest, FailuresExitWithOne) {
-    const CliRun missing = runCli({"get", m_server->url("/nothing.here"), "-o", m_out.filePath("x")});
+    const CliRun missing = RunCli({"get", m_server->url("/nothing.here"), "-o", m_out.filePath("x")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains("404 Not Found")) << qPrintable(missing.err);
 
-    const CliRun refused = runCli({"get", "http://127.0.0.1:1/x", "-o", m_out.filePath("y")});
+    const CliRun refused = RunCli({"get", "http://127.0.0.1:1/x", "-o", m_out.filePath("y")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("Connection refused (Error #10061)")) << qPrintable(refused.err);
 }
@@ -107,7 +105,7 @@ TEST_F(CliGetTest, ExitStatusAndTheLastWord) {
         QStringList args{"get"};
         for (const QString& arg : row.args)
             args << fill(arg);
-        const CliRun r = runCli(args);
+        const CliRun r = RunCli(args);
         const QString what = args.join(' ');
         EXPECT_EQ(r.status, row.status) << qPrintable(what) << "\n" << qPrintable(r.err);
         const QStringList errLines = r.err.split('\n', Qt::SkipEmptyParts);

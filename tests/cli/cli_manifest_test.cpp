@@ -183,7 +183,7 @@ TEST_F(CliManifest, ShowAndRebuildOfVersionTwoFromAnyKPartsOnDisk) {
               0);
     const QString parts = path("recv/note.txt.dir/parts/");
     ASSERT_TRUE(QDir().mkpath(parts));
-    for (const QString& name : {"note2.bin", "noter1.bin", "noter2.bin"})
+    for (const char* name : {"note2.bin", "noter1.bin", "noter2.bin"})
         ASSERT_TRUE(QFile::copy(path("send/note.txt.uldir/") + name, parts + name));
     WriteFile(parts + "note3.bin", "wrong bytes");
 
@@ -207,7 +207,7 @@ TEST_F(CliManifest, ShowAndRebuildOfVersionTwoFromAnyKPartsOnDisk) {
         << r.err.toStdString();
     EXPECT_TRUE(ReadAll(output) == content);
 
-    for (const QString& name : {"note1.bin", "note2.bin", "noter1.bin"})
+    for (const char* name : {"note1.bin", "note2.bin", "noter1.bin"})
         ASSERT_TRUE(QFile::remove(parts + name));
     r = run({"show", path("n.pwq"), "--save-path", path("recv")});
     EXPECT_TRUE(r.out.endsWith("1 of 3 data parts and 1 of 2 recovery parts are good on disk: too few to rebuild the "

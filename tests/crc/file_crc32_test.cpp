@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kUntouched = 0x5EED1234u;
 
-std::string randomBytes(std::size_t size, unsigned seed) {
+std::string randomText(std::size_t size, unsigned seed) {
     std::mt19937 gen(seed);
     std::string bytes(size, '\0');
     for (auto& b : bytes)
@@ -53,7 +53,7 @@ TEST_F(FileCrc32Test, WholeContentInEveryChunking) {
         unsigned seed;
     } cases[] = {{1, 1}, {9, 2}, {4096, 3}, {(1u << 20) - 1, 4}, {1u << 20, 5}, {(1u << 20) + 1, 6}, {(3u << 20) + 12345, 7}};
     for (const auto& c : cases) {
-        const std::string bytes = randomBytes(c.size, c.seed);
+        const std::string bytes = randomText(c.size, c.seed);
         uint32_t crc = kUntouched;
         EXPECT_TRUE(FileCrc32(write("data.bin", bytes), crc)) << c.size;
         EXPECT_EQ(crc, zlibCrc(bytes)) << c.size;
@@ -87,14 +87,14 @@ TEST_F(FileCrc32Test, FileStillOpenForWritingCoversWhatIsWritten) {
     QFile writer(m_dir.filePath("part.001"));
     ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
     ASSERT_EQ(::flock(writer.handle(), LOCK_EX), 0);
-    const std::string first = randomBytes(100'000, 8);
+    const std::string first = randomText(100'000, 8);
     writer.write(first.data(), static_cast<qint64>(first.size()));
     ASSERT_TRUE(writer.flush());
     uint32_t crc = kUntouched;
     EXPECT_TRUE(FileCrc32(path("part.001"), crc));
     EXPECT_EQ(crc, zlibCrc(first));
 
-    const std::string more = randomBytes(2'000'000, 9);
+    const std::string more = randomText(2'000'000, 9);
     writer.write(more.data(), static_cast<qint64>(more.size()));
     ASSERT_TRUE(writer.flush());
     EXPECT_TRUE(FileCrc32(path("part.001"), crc));
@@ -108,8 +108,8 @@ TEST_F(FileCrc32Test, FileStillOpenForWritingCoversWhatIsWritten) {
 TEST(FileCrc32Sparse, LargerThan4GiB) {
     QTemporaryDir dir(QDir("/dev/shm").exists() ? "/dev/shm/pw-crc-XXXXXX" : QDir::tempPath() + "/pw-crc-XXXXXX");
     ASSERT_TRUE(dir.isValid());
-    const std::string head = randomBytes(3000, 10);
-    const std::string tail = randomBytes(5000, 11);
+    const std::string head = randomText(3000, 10);
+    const std::string tail = randomText(5000, 11);
     const off_t size = (off_t{1} << 32) + 4097 + 8000;
     const off_t zeros = size - static_cast<off_t>(head.size() + tail.size());
     const std::string p = dir.filePath("sparse.bin").toStdString();

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr qint64 kBlock = TCustomFtpClient::kUploadBlock;
+constexpr qint64 kStoreBlock = TCustomFtpClient::kUploadBlock;
 
 class FtpVsftpdTest : public ::testing::TestWithParam<bool> {
 protected:
@@ -51,7 +51,7 @@ TEST_P(FtpVsftpdTest, UploadsEverySizeByteForByte) {
     ASSERT_TRUE(h->client.Connect()) << h->client.ErrorMessage().toStdString();
     EXPECT_TRUE(h->client.SendTypeBinary());
     EXPECT_TRUE(h->client.SendType());
-    const qint64 sizes[] = {0, 1, kBlock, kBlock + 1, 10 << 20, 100 << 20};
+    const qint64 sizes[] = {0, 1, kStoreBlock, kStoreBlock + 1, 10 << 20, 100 << 20};
     for (qint64 size : sizes) {
         const QString name = QStringLiteral("%1-%2.bin").arg(mode).arg(size);
         const QString path = h->makeFile(name, size);
@@ -79,7 +79,7 @@ TEST_P(FtpVsftpdTest, DownloadsAndListsWhatIsThere) {
     const QString mode = GetParam() ? "passive" : "active";
     const QString name = "back-" + mode + ".bin";
     auto h = login("bob", "b0b");
-    const QString original = h->makeFile("original.bin", 3 * kBlock + 17);
+    const QString original = h->makeFile("original.bin", 3 * kStoreBlock + 17);
     ASSERT_TRUE(QFile::copy(original, roots->filePath("bob/" + name)));
     ASSERT_TRUE(h->client.Connect());
     EXPECT_TRUE(h->client.SendTypeBinary());
@@ -88,9 +88,9 @@ TEST_P(FtpVsftpdTest, DownloadsAndListsWhatIsThere) {
     h->client.SetHostFileName(name);
     EXPECT_TRUE(h->client.Get()) << h->client.ErrorMessage().toStdString();
     EXPECT_TRUE(h->fileBytes(copy) == h->fileBytes(original));
-    EXPECT_EQ(h->client.TransferCount(), 3 * kBlock + 17);
+    EXPECT_EQ(h->client.TransferCount(), 3 * kStoreBlock + 17);
     EXPECT_TRUE(h->client.Size());
-    EXPECT_EQ(h->client.ReplySize(), 3 * kBlock + 17);
+    EXPECT_EQ(h->client.ReplySize(), 3 * kStoreBlock + 17);
     EXPECT_TRUE(h->client.Pwd());
     EXPECT_EQ(h->client.ReplyPath(), roots->filePath("bob"));
 

@@ -253,8 +253,9 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     case End::Rest:
         EXPECT_EQ(h.rests, 1);
         EXPECT_FALSE(QFile::exists(h.outputPath()));
-        if (c.coded)
+        if (c.coded) {
             EXPECT_EQ(ReadFileBytes(h.partPath(2)), CodedParts[2]) << "a good part is kept";
+        }
         break;
     }
     EXPECT_EQ(h.log, c.log);

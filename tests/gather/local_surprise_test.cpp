@@ -20,7 +20,7 @@
 
 namespace {
 
-const QByteArray Part = SeededBytes(2 << 20, 16);
+const QByteArray kPartBytes = SeededBytes(2 << 20, 16);
 
 class Scene;
 
@@ -31,7 +31,7 @@ struct Surprise {
     int status;
     QStringList said;     // texts standard error holds; {save} and {work} stand for those folders
     QString notSaid;
-    QList<PartReply> replies = {PartReply::ok(Part)};
+    QList<PartReply> replies = {PartReply::ok(kPartBytes)};
     QString fileName = "f.dat";
 };
 
@@ -44,8 +44,8 @@ public:
         QDir().mkpath(save());
         QDir().mkpath(outside());
         WriteFileBytes(outside() + "victim", "worth keeping");
-        WriteFileBytes(source(), Part);
-        WriteFileBytes(manifest(), ManifestFileText(ManifestLinesFor(row.fileName, {Part}, {m_server.url("/p1.bin")})));
+        WriteFileBytes(source(), kPartBytes);
+        WriteFileBytes(manifest(), ManifestFileText(ManifestLinesFor(row.fileName, {kPartBytes}, {m_server.url("/p1.bin")})));
     }
     ~Scene() {
         for (const QByteArray& point : m_mounts)
@@ -64,7 +64,7 @@ public:
     }
     void writePart() {
         QDir().mkpath(work() + "parts");
-        WriteFileBytes(work() + "parts/p1.bin", Part);
+        WriteFileBytes(work() + "parts/p1.bin", kPartBytes);
     }
     // A fresh tmpfs as the save folder. The tests run as root; a refused mount fails the row.
     void mountSave(unsigned long flags, const char* options) {
@@ -125,7 +125,7 @@ QList<Surprise> Surprises() {
          {"{work}parts/" + WriteLink}},
         {"a link to the part's very bytes is not read into the file",
          [](Scene& s) {
-             WriteFileBytes(s.outside() + "copy", Part);
+             WriteFileBytes(s.outside() + "copy", kPartBytes);
              s.link(s.work() + "parts/p1.bin", s.outside() + "copy");
          },
          rebuild, 1, {"{work}parts/p1.bin is a symbolic link; Parcelwick does not read through links"}},
@@ -147,7 +147,7 @@ QList<Surprise> Surprises() {
         {"a server sending more than the part is fetched again, never past the part", [](Scene&) {},
          {"gather", "{manifest}", "--attempts", "10"}, 1,
          {"part 1/1: Error:server sent more than the part's 2097152 bytes", "part 1/1 started (attempt 2)"}, "",
-         {PartReply::ok(Part + SeededBytes(1 << 20, 17))}},
+         {PartReply::ok(kPartBytes + SeededBytes(1 << 20, 17))}},
     };
 }
 
@@ -174,7 +174,7 @@ TEST_P(LocalSurpriseTest, EndsWithTheReasonAndTouchesNothingOutsideTheSaveFolder
     if (!row.notSaid.isEmpty()) {
         EXPECT_FALSE(run.err.contains(row.notSaid)) << run.err.toStdString();
     }
-    EXPECT_LE(scene.largestSaved(), Part.size());
+    EXPECT_LE(scene.largestSaved(), kPartBytes.size());
     EXPECT_EQ(scene.outsideSave(), before);
 }
 

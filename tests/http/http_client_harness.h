@@ -11,6 +11,9 @@
 
 #include <functional>
 
+// The blank line that ends a request's header, where a scripted server stops reading.
+inline const QByteArray kHeaderEnd = "\r\n\r\n";
+
 // Lets the event loop run for a bounded time, so that an event that must not come has
 // had its chance.
 inline void settle(int ms = 100) { runLoopFor(ms); }

@@ -16,7 +16,6 @@
 
 namespace {
 
-const QByteArray kHeaderEnd = "\r\n\r\n";
 
 Dialogue answer(const QList<QByteArray>& pieces) {
     return {ScriptStep::readUntil(kHeaderEnd), ScriptStep::sendPieces(pieces)};

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QByteArray kHeaderEnd = "\r\n\r\n";
 const QByteArray kBody(400, 'b');
 
 TlsPeer::Options goodServer() {

@@ -2,6 +2,7 @@
 // or a second TAsyncSocket listening. Every wait is bounded and runs the event loop.
 #include "net/async_socket.h"
 #include "support/event_wait.h"
+#include "support/test_bytes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-QByteArray randomBytes(qint64 n) {
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator rng(12345);
-    for (qint64 i = 0; i < n; ++i)
-        b[i] = char(rng.generate() & 0xff);
-    return b;
-}
 
 void writeAll(int fd, const QByteArray& data) {
     qint64 off = 0;
@@ -212,7 +205,7 @@ TEST(AsyncSocketConnection, DataSentIsNeverDeliveredInsideSend) {
 }
 
 TEST(AsyncSocketConnection, LargeSendIsQueuedDrainedAndReceivedIdentical) {
-    const QByteArray data = randomBytes(24 * 1024 * 1024 + 777);
+    const QByteArray data = SeededBytes(24 * 1024 * 1024 + 777, 12345);
     QByteArray got;
     std::atomic<bool> startReading{false};
     BlockingPeer peer([&](int fd) {
@@ -246,7 +239,7 @@ TEST(AsyncSocketConnection, LargeSendIsQueuedDrainedAndReceivedIdentical) {
 }
 
 TEST(AsyncSocketConnection, PeerCloseDeliversEveryUnreadByteFirst) {
-    const QByteArray data = randomBytes(300 * 1000);
+    const QByteArray data = SeededBytes(300 * 1000, 12345);
     BlockingPeer peer([&](int fd) { writeAll(fd, data); });
     TAsyncSocket s;
     EventLog log;

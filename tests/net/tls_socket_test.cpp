@@ -6,6 +6,7 @@
 #include "support/tls_certificates.h"
 #include "support/tls_peer.h"
 #include "tls_test_client.h"
+#include "support/test_bytes.h"
 
 #include <QRandomGenerator>
 #include <QTimer>
@@ -18,13 +19,6 @@
 #include <ctime>
 
 namespace {
-
-QByteArray randomBytes(qint64 n) {
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator rng(777);
-    rng.fillRange(reinterpret_cast<quint32*>(b.data()), n / 4);
-    return b;
-}
 
 TlsPeer::Options goodServer() {
     const TlsCertificates::Pair pair = TlsCertificates::get().good();
@@ -42,7 +36,7 @@ qint64 threadCpuMicroseconds() {
 // ---- one session from handshake to close_notify ----
 
 TEST(TlsSocket, EchoOfSeveralMebibytesBothWaysKeepsEveryContract) {
-    const QByteArray data = randomBytes(6 * 1024 * 1024 + 333);
+    const QByteArray data = SeededBytes(6 * 1024 * 1024 + 333, 777);
     std::atomic<qint64> echoed{-1};
     std::atomic<bool> peerSawCloseNotify{false};
     QString sni; // read once the script has finished
@@ -140,7 +134,7 @@ class TlsSocketEnd : public ::testing::TestWithParam<EndCase> {};
 
 TEST_P(TlsSocketEnd, IsReportedOnceAfterTheLastByteWithCloseNotifyReadable) {
     const EndCase& row = GetParam();
-    const QByteArray data = randomBytes(300 * 1000);
+    const QByteArray data = SeededBytes(300 * 1000, 777);
     std::atomic<bool> peerSawCloseNotify{false};
     TlsPeer peer(goodServer(), {[&](TlsPeerConnection& c) {
                      if (!c.handshake())

@@ -3,6 +3,7 @@
 #include "scatter/manifest_writer.h"
 #include "scatter/upload_table.h"
 #include "support/scripted_prompt.h"
+#include "support/test_bytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,11 +13,6 @@ namespace {
 
 QString CrcText(const QByteArray& bytes) {
     return QString::fromStdString(Crc32Text(~Crc32Update(0xFFFFFFFFu, bytes.constData(), bytes.size())));
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 class ManifestWriterTest : public ::testing::Test {
@@ -82,7 +78,7 @@ TEST_F(ManifestWriterTest, WritePwqOffersTheDialogAndWritesCrLfAfterEveryLine) {
     old.close();
     m_prompt.answerSaveFile(path);
     ASSERT_TRUE(WritePwq(m_mempwq, "movie", m_prompt)) << "offered again after the cancel";
-    const QByteArray text = ReadAll(path);
+    const QByteArray text = ReadFileBytes(path);
     EXPECT_EQ(text, (m_mempwq.lines().join("\r\n") + "\r\n").toUtf8());
     EXPECT_TRUE(text.endsWith("\r\n\r\n\r\n")) << "two empty comment lines, then the final break";
     EXPECT_EQ(text.count("\r\n"), 16);

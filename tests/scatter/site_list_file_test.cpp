@@ -2,6 +2,7 @@
 #include "scatter/site_list_file.h"
 #include "scatter/site_list_table.h"
 #include "support/scripted_prompt.h"
+#include "support/test_bytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,12 +15,6 @@ mode_t ModeOf(const QString& path) {
     struct stat st {};
     EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     return st.st_mode & 07777;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    return f.readAll();
 }
 
 TEST(SiteListFile, ThreeSitesRoundTripThroughThirteenCrLfLinesInMode0600) {
@@ -35,7 +30,7 @@ TEST(SiteListFile, ThreeSitesRoundTripThroughThirteenCrLfLinesInMode0600) {
     ASSERT_TRUE(SaveSiteListDialog(sites, prompt));
     EXPECT_EQ(prompt.shown().last().dialog.proposedName, "ftplist.txt");
     EXPECT_EQ(ModeOf(path), 0600u);
-    const QByteArray text = ReadAll(path);
+    const QByteArray text = ReadFileBytes(path);
     EXPECT_TRUE(text.startsWith("ftplist\r\nftp.a.example\r\nanna\r\ns3cr&t\r\nhttp://a.example/up/\r\n"));
     EXPECT_TRUE(text.endsWith("\r\n"));
     EXPECT_EQ(text.count("\r\n"), 13);
@@ -66,7 +61,7 @@ TEST(SiteListFile, ReplacingAReadableFileMakesIt0600) {
     QString error;
     ASSERT_TRUE(SaveSiteListFile(sites, path, error)) << error.toStdString();
     EXPECT_EQ(ModeOf(path), 0600u);
-    EXPECT_EQ(ReadAll(path), "ftplist\r\nf\r\nu\r\np\r\nhttp://w/\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "ftplist\r\nf\r\nu\r\np\r\nhttp://w/\r\n");
 }
 
 TEST(SiteListFile, LoadsShortAndBlankTrailingRecordsAndEveryLineEnd) {

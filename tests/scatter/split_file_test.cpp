@@ -3,6 +3,7 @@
 #include "common/user_error.h"
 #include "scatter/splitter.h"
 #include "scatter/upload_table.h"
+#include "support/test_bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +18,6 @@ namespace {
 QString zlibCrcText(const QByteArray& bytes) {
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()), static_cast<uInt>(bytes.size()));
     return QString("%1").arg(crc, 8, 16, QChar('0')).toUpper();
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return f.readAll();
 }
 
 QByteArray randomBytes(qint64 size, quint32 seed) {
@@ -77,7 +72,7 @@ TEST_P(SplitSlices, PartsAreConsecutiveSlicesWithTheirRows) {
     for (int i = 1; i <= parts; ++i) {
         const QString path = m_save + "movie.avi.uldir/movie" + QString::number(i) + ".bin";
         const QByteArray slice = content.mid(offset, i < parts ? sizes.partSize : sizes.lastSize);
-        const QByteArray part = readAll(path);
+        const QByteArray part = ReadFileBytes(path);
         EXPECT_TRUE(part == slice) << "part " << i;
         const QStringList expected = {path, "?", QString::number(slice.size()), zlibCrcText(slice), "?", "?", "?",
                                       "?", "?"};
@@ -115,10 +110,10 @@ TEST_F(SplitFileTest, SplittingAgainRebuildsTheTableAndOverwritesParts) {
     EXPECT_EQ(m_table.cell(0, UploadColumn::Site), "?");
     EXPECT_EQ(m_table.cell(0, UploadColumn::Progress), "?");
     const QString dir = m_save + "movie.avi.uldir/";
-    EXPECT_EQ(readAll(dir + "movie1.bin"), "01");
-    EXPECT_EQ(readAll(dir + "movie2.bin"), "23");
+    EXPECT_EQ(ReadFileBytes(dir + "movie1.bin"), "01");
+    EXPECT_EQ(ReadFileBytes(dir + "movie2.bin"), "23");
     // Parts of the earlier split that this one does not name are left alone.
-    EXPECT_EQ(readAll(dir + "movie3.bin"), "89");
+    EXPECT_EQ(ReadFileBytes(dir + "movie3.bin"), "89");
 }
 
 TEST_F(SplitFileTest, SourceIsOnlyRead) {
@@ -129,7 +124,7 @@ TEST_F(SplitFileTest, SourceIsOnlyRead) {
     SplitFile(request(source, 3), m_table);
     EXPECT_EQ(m_table.rows(), 3);
     EXPECT_EQ(QFileInfo(source).lastModified(), before);
-    EXPECT_TRUE(readAll(source) == content);
+    EXPECT_TRUE(ReadFileBytes(source) == content);
 }
 
 struct RefusalCase {
@@ -212,7 +207,7 @@ TEST_F(SplitFileTest, FailedPartKeepsTheEarlierPartsAndRows) {
     }
     ASSERT_EQ(m_table.rows(), 1);
     EXPECT_EQ(m_table.cell(0, UploadColumn::Crc), zlibCrcText("0123"));
-    EXPECT_EQ(readAll(dir + "movie1.bin"), "0123");
+    EXPECT_EQ(ReadFileBytes(dir + "movie1.bin"), "0123");
 }
 
 TEST_F(SplitFileTest, PartThatWouldBeTheSourceIsRefused) {
@@ -224,7 +219,7 @@ TEST_F(SplitFileTest, PartThatWouldBeTheSourceIsRefused) {
     f.write(content);
     f.close();
     EXPECT_THROW(SplitFile(request(f.fileName(), 3), m_table), UserError);
-    EXPECT_TRUE(readAll(f.fileName()) == content);
+    EXPECT_TRUE(ReadFileBytes(f.fileName()) == content);
     EXPECT_EQ(m_table.rows(), 0);
 }
 

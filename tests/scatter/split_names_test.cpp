@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr qint64 GiB = 1024LL * 1024 * 1024;
+constexpr qint64 kGiB = 1024LL * 1024 * 1024;
 
 struct SizingCase {
     qint64 total;
@@ -37,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PartSizing,
                                            SizingCase{10, 7, 0, -1}, SizingCase{10, 1, 10, 10},
                                            SizingCase{0, 1, 0, 0}, SizingCase{0, 3, 0, 0},
                                            SizingCase{1, 1000, 0, -1}, SizingCase{1000, 1000, 1, 1},
-                                           SizingCase{5 * GiB, 3, 1789569707, 1789569706},
-                                           SizingCase{4 * GiB + 2, 2, 2 * GiB + 1, 2 * GiB + 1},
+                                           SizingCase{5 * kGiB, 3, 1789569707, 1789569706},
+                                           SizingCase{4 * kGiB + 2, 2, 2 * kGiB + 1, 2 * kGiB + 1},
                                            SizingCase{-1, 3, 0, -1}, SizingCase{10, 0, 0, -1}));
 
 TEST(SplitNames, UploadDirectoryAndPartFilesAreConcatenations) {
@@ -82,7 +82,7 @@ TEST(SplitNames, ContentWarningOnlyForTheWordInAnyCase) {
 }
 
 // FileSizeOf and the labels see only ordinary files.
-class SplitSource : public ::testing::Test {
+class SplitSourceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     QString write(const QString& name, const QByteArray& bytes) {
@@ -94,7 +94,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(SplitSource, FileSizeOfFindsOnlyOrdinaryFiles) {
+TEST_F(SplitSourceTest, FileSizeOfFindsOnlyOrdinaryFiles) {
     const QString file = write("ten.bin", "0123456789");
     EXPECT_EQ(FileSizeOf(file), 10);
     EXPECT_EQ(FileSizeOf(write("empty", "")), 0);
@@ -111,7 +111,7 @@ TEST_F(SplitSource, FileSizeOfFindsOnlyOrdinaryFiles) {
     EXPECT_EQ(FileSizeOf(m_dir.filePath("link")), 10);
 }
 
-TEST_F(SplitSource, LabelsShowWhatCanBeKnown) {
+TEST_F(SplitSourceTest, LabelsShowWhatCanBeKnown) {
     const QString file = write("ten.bin", "0123456789");
     const struct {
         QString path;
@@ -132,7 +132,7 @@ TEST_F(SplitSource, LabelsShowWhatCanBeKnown) {
     }
 }
 
-TEST_F(SplitSource, CrcLabel) {
+TEST_F(SplitSourceTest, CrcLabel) {
     EXPECT_EQ(SourceCrcLabel(write("check", "123456789")), "CRC:= CBF43926");
     EXPECT_EQ(SourceCrcLabel(write("empty", "")), "CRC:= 00000000");
     EXPECT_EQ(SourceCrcLabel(m_dir.filePath("missing")), "CRC:= 00000000");

@@ -5,6 +5,7 @@
 #include "common/user_error.h"
 #include "scatter/splitter.h"
 #include "scatter/upload_table.h"
+#include "support/test_bytes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,11 +26,6 @@ QString opensslSha(const QByteArray& b) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(b.constData()), static_cast<size_t>(b.size()), digest);
     return QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toHex();
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
 }
 
 QString writeSource(const QString& path, qint64 size) {
@@ -55,7 +51,7 @@ TEST_P(CodedSplitRows, RowsAndFiles) {
     const CodedCase c = GetParam();
     QTemporaryDir dir;
     const QString source = writeSource(dir.filePath("movie.avi"), c.total);
-    const QByteArray content = readAll(source);
+    const QByteArray content = ReadFileBytes(source);
     const SplitRequest request{source, c.parts, "mv", "bin", dir.filePath("save/"), c.recovery, c.sha256};
     TextTable table(UploadTableColumns());
     const SplitOutcome outcome = SplitSource(request, table);
@@ -69,7 +65,7 @@ TEST_P(CodedSplitRows, RowsAndFiles) {
         const QString path = dir.filePath("save/movie.avi.uldir/mv") +
                              (recovery ? QString("r%1.bin").arg(r - c.parts + 1) : QString("%1.bin").arg(r + 1));
         const qint64 size = recovery || r + 1 < c.parts ? sizes.partSize : sizes.lastSize;
-        const QByteArray bytes = readAll(path);
+        const QByteArray bytes = ReadFileBytes(path);
         EXPECT_EQ(bytes, recovery ? bytes : content.mid(r * sizes.partSize, size)) << "data part " << r + 1;
         EXPECT_EQ(table.rowCells(r), QStringList({path, "?", QString::number(size), zlibCrc(bytes), "?", "?", "?", "?", "?"}));
         EXPECT_EQ(bytes.size(), size) << r;

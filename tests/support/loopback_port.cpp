@@ -1,5 +1,6 @@
 #include "support/loopback_port.h"
 
+#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -13,6 +14,19 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+bool SendAll(int fd, const QByteArray& bytes) {
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 quint16 FreeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+class QByteArray;
 class QProcess;
 
 // A loopback port the system hands out now; a server started a moment later binds it
@@ -15,6 +16,10 @@ int ListenOn(quint32 address, quint16 port, quint16* bound);
 // The same on a numeric address of either family ("::1"), with the backlog; -1: bound
 // but not listening, so that a connect to it is refused.
 int ListenOn(const char* address, quint16 port, quint16* bound, int backlog = 64);
+
+// Sends every byte on the blocking socket fd, going on after a send cut short; false when
+// the peer has gone.
+bool SendAll(int fd, const QByteArray& bytes);
 
 // Waits until fd is readable (timeoutMs -1: without a limit); false when stopFd becomes
 // readable first (the server is ending) or the time runs out.

@@ -18,19 +18,6 @@ QByteArray header(int code, const char* reason, qint64 length) {
     return text + "\r\n";
 }
 
-bool sendAll(int fd, const QByteArray& bytes) {
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 }  // namespace
 
 PartReply PartReply::delayed(int ms) const {
@@ -223,9 +210,9 @@ void PartServer::serve(int fd) {
         if (reply.delayMs > 0)
             ::poll(&stop, 1, reply.delayMs);
         const qint64 atOnce = reply.trickleMs > 0 ? reply.trickleFrom : reply.bytes.size();
-        bool sent = sendAll(fd, reply.bytes.left(atOnce));
+        bool sent = SendAll(fd, reply.bytes.left(atOnce));
         for (qint64 i = atOnce; sent && i < reply.bytes.size(); ++i)
-            sent = ::poll(&stop, 1, reply.trickleMs) == 0 && sendAll(fd, reply.bytes.mid(i, 1));
+            sent = ::poll(&stop, 1, reply.trickleMs) == 0 && SendAll(fd, reply.bytes.mid(i, 1));
         if (sent && reply.after == PartReply::StallUntilClientCloses) {
             char c;
             while (waitReadable(fd, -1) && ::recv(fd, &c, 1, 0) > 0) {

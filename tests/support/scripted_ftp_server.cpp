@@ -26,10 +26,6 @@ int listenLoopback(quint16& port, const char* address) {
     return fd;
 }
 
-void sendAll(int fd, const QByteArray& bytes) {
-    (void)!::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
-}
-
 }  // namespace
 
 FtpStep FtpStep::reply(const QByteArray& bytes) { return make(Reply, bytes); }
@@ -167,7 +163,7 @@ void ScriptedFtpServer::play(int& fd) {
     for (const FtpStep& step : m_dialogue) {
         switch (step.kind) {
         case FtpStep::Reply:
-            sendAll(fd, substitute(step.bytes));
+            (void)SendAll(fd, substitute(step.bytes));
             break;
         case FtpStep::ReplyPieces:
             for (qsizetype i = 0; i < step.pieces.size(); ++i) {
@@ -176,7 +172,7 @@ void ScriptedFtpServer::play(int& fd) {
                     if (::poll(&stop, 1, step.ms) > 0)
                         return;
                 }
-                sendAll(fd, substitute(step.pieces[i]));
+                (void)SendAll(fd, substitute(step.pieces[i]));
             }
             break;
         case FtpStep::Expect: {
@@ -249,7 +245,7 @@ void ScriptedFtpServer::play(int& fd) {
             break;
         }
         case FtpStep::DataSend:
-            sendAll(m_dataFd, step.bytes);
+            (void)SendAll(m_dataFd, step.bytes);
             break;
         case FtpStep::DataClose:
             closeFd(m_dataFd);

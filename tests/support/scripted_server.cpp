@@ -200,13 +200,13 @@ void ScriptedServer::play(int fd, const Dialogue& dialogue, int index) {
             break;
         }
         case ScriptStep::Send:
-            (void)!::send(fd, step.bytes.constData(), size_t(step.bytes.size()), MSG_NOSIGNAL);
+            (void)SendAll(fd, step.bytes);
             break;
         case ScriptStep::SendPieces:
             for (qsizetype i = 0; i < step.pieces.size(); ++i) {
                 if (i > 0 && stopWithin(step.pauseMs))
                     break;
-                (void)!::send(fd, step.pieces[i].constData(), size_t(step.pieces[i].size()), MSG_NOSIGNAL);
+                (void)SendAll(fd, step.pieces[i]);
             }
             break;
         case ScriptStep::Stall: {
