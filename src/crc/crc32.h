@@ -34,5 +34,9 @@ bool FileCrc32(const std::filesystem::path& path, uint32_t& crc, const FileCrc32
 // following a link. False for anything but a regular file.
 bool DescriptorCrc32(int fd, uint32_t& crc, const FileCrc32Progress& progress = {});
 
+// The CRC-32 of the `length` bytes of an open regular file from `offset` on, read with
+// pread (the file's position untouched). False when the file holds fewer.
+bool DescriptorRangeCrc32(int fd, uint64_t offset, uint64_t length, uint32_t& crc);
+
 // The one text form of a CRC: 8 upper-case hex digits, zero-padded ("0000ABCD").
 std::string Crc32Text(uint32_t crc);

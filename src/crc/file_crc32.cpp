@@ -1,4 +1,5 @@
-// FileCrc32: the CRC-32 of a whole file, read in bounded chunks through one buffer.
+// FileCrc32: the CRC-32 of a whole file or of a span of it, read in bounded chunks
+// through one buffer.
 #include "crc/crc32.h"
 #include "common/unique_fd.h"
 
@@ -15,11 +16,13 @@ namespace {
 // between the read and the CRC pass, and memory stays flat whatever the file size.
 constexpr std::size_t kChunkSize = 1u << 20;
 
-// Fills the whole buffer unless the file ends first; false on a read error.
-bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got) {
+// Fills the whole buffer unless the file ends first; false on a read error. From the
+// file's position when offset is -1, else from offset on (the position untouched).
+bool readFully(int fd, off_t offset, unsigned char* buffer, std::size_t size, std::size_t& got) {
     got = 0;
     while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
+        const ssize_t n = offset < 0 ? ::read(fd, buffer + got, size - got)
+                                     : ::pread(fd, buffer + got, size - got, offset + off_t(got));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -29,6 +32,33 @@ bool readFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got
             break;
         got += static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+// The CRC-32 of `total` bytes read as readFully reads them; false when fewer are there.
+bool spanCrc32(int fd, off_t offset, uint64_t total, uint32_t& crc, const FileCrc32Progress& progress) {
+    auto remaining = total;
+    uint32_t reg = 0xFFFFFFFFu;
+    if (remaining > 0) {
+        const std::size_t bufferSize = remaining < kChunkSize ? static_cast<std::size_t>(remaining) : kChunkSize;
+        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
+        if (!buffer)
+            return false;
+        while (remaining > 0) {
+            const std::size_t want = remaining < bufferSize ? static_cast<std::size_t>(remaining) : bufferSize;
+            std::size_t got = 0;
+            if (!readFully(fd, offset < 0 ? -1 : offset + off_t(total - remaining), buffer.get(), want, got) ||
+                got != want)
+                return false;
+            reg = Crc32Update(reg, buffer.get(), got);
+            remaining -= got;
+            if (progress)
+                progress(total - remaining, total);
+        }
+    }
+    if (total == 0 && progress)
+        progress(0, 0);
+    crc = ~reg;
     return true;
 }
 
@@ -54,27 +84,13 @@ bool DescriptorCrc32(int fd, uint32_t& crc, const FileCrc32Progress& progress) {
 
     // The file's size at open is what the CRC covers: a writer still appending adds
     // nothing to this call, and a file that shrank below it is a failed read.
-    const auto total = static_cast<uint64_t>(info.st_size - start);
-    auto remaining = total;
-    uint32_t reg = 0xFFFFFFFFu;
-    if (remaining > 0) {
-        const std::size_t bufferSize = remaining < kChunkSize ? static_cast<std::size_t>(remaining) : kChunkSize;
-        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
-        if (!buffer)
-            return false;
-        while (remaining > 0) {
-            const std::size_t want = remaining < bufferSize ? static_cast<std::size_t>(remaining) : bufferSize;
-            std::size_t got = 0;
-            if (!readFully(fd, buffer.get(), want, got) || got != want)
-                return false;
-            reg = Crc32Update(reg, buffer.get(), got);
-            remaining -= got;
-            if (progress)
-                progress(total - remaining, total);
-        }
-    }
-    if (total == 0 && progress)
-        progress(0, 0);
-    crc = ~reg;
-    return true;
+    return spanCrc32(fd, -1, static_cast<uint64_t>(info.st_size - start), crc, progress);
+}
+
+bool DescriptorRangeCrc32(int fd, uint64_t offset, uint64_t length, uint32_t& crc) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || offset > uint64_t(info.st_size) ||
+        length > uint64_t(info.st_size) - offset)
+        return false;
+    return spanCrc32(fd, off_t(offset), length, crc, {});
 }

@@ -54,8 +54,9 @@ bool GatherEngine::startFetch(int row, const QString& path, const GatherSettings
     return true;
 }
 
-// What the part file holds that a download may keep: the ranges its list names, or a
-// plain prefix of the part (its CRC from what is known, else read once).
+// What the part file holds that a download may keep: the ranges its list names whose
+// bytes are still there, or a plain prefix of the part (its CRC from what is known, else
+// read once).
 bool GatherEngine::keptBytes(int row, const QString& name, qint64 partSize, PartRanges& ranges) const {
     QString error;
     const UniqueFd in = m_partsFolder.openForReading(name, error);
@@ -63,6 +64,19 @@ bool GatherEngine::keptBytes(int row, const QString& name, qint64 partSize, Part
     if (!in.valid() || ::fstat(in.get(), &info) != 0)
         return false;
     if (std::optional<PartRanges> listed = PartJournal(m_partsFolder.fd(), name).load(partSize, info.st_size)) {
+        // The list is written after the bytes it counts, but the system may put it on the
+        // disk before them, and a crash or power cut then leaves a list that claims bytes
+        // the file lost. A range keeps its bytes only when the file holds them by the CRC
+        // the list gives; any other range is fetched again from its start.
+        for (int i = 0; i < listed->count(); ++i) {
+            ByteRange& range = listed->at(i);
+            uint32_t crc = 0;
+            if (range.got > 0 && (!DescriptorRangeCrc32(in.get(), uint64_t(range.begin), uint64_t(range.got), crc) ||
+                                  crc != range.crc)) {
+                range.got = 0;
+                range.crc = 0;
+            }
+        }
         if (listed->received() == 0 || listed->complete())
             return false;
         ranges = std::move(*listed);

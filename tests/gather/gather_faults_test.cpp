@@ -2,12 +2,17 @@
 // ends, what it showed on the way, how often the part was fetched, and what the user
 // was told. In the rows of a version-2 manifest the part is the first of three data
 // parts with two recovery parts: which recovery parts are fetched, and what the log says.
+#include "crc/crc32.h"
+#include "gather/gather_paths.h"
+#include "gather/part_ranges.h"
 #include "gather_harness.h"
 #include "support/manifest_maker.h"
 #include "support/part_server.h"
 #include "support/test_bytes.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
@@ -58,6 +63,10 @@ struct FaultCase {
     QStringList asked;  // when not empty: the Range field of every request ("" for none)
     QStringList notes;  // notes for the log, in this order (each matched as a prefix)
     int mostOpen = -1;  // checked when not -1: the most connections open at once, counted by the server
+    // When not empty: an earlier run's ranges list claims this many bytes of each of its
+    // equal ranges, and the file holds the part's bytes below `heldBelow` (zeros above).
+    QList<qint64> listed;
+    qint64 heldBelow = 0;
 };
 
 // Designated fields in declaration order; a row names only what differs from a part
@@ -157,6 +166,10 @@ QList<FaultCase> Cases() {
         {.name = "four ranges wanted, the host's cap of two holds", .replies = {R::ranged(Part).slowly(1)},
          .connections = 4, .perHost = 2, .asked = {"bytes=0-749", "bytes=750-1499", "bytes=1500-2249", "bytes=2250-"},
          .mostOpen = 2},
+        {.name = "bytes a ranges list claims but the file lost are fetched again",
+         .replies = {R::ranged(Part)}, .resume = true, .connections = 2,
+         .asked = {"bytes=1000-1499", "bytes=1500-"}, .notes = {"resuming with 1000 bytes kept"},
+         .listed = {1000, 500}, .heldBelow = 1000},
         {.name = "a 503 lowers the host's cap and the range is asked again",
          .replies = {R::status(503, "busy"), R::ranged(Part)}, .connections = 2, .perHost = 2, .attempts = 2,
          .asked = {"bytes=0-1499", "bytes=0-1499", "bytes=1500-"},
@@ -209,6 +222,21 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
         h.prompt.answerConfirm(yes);
     const QStringList lines = c.coded ? CodedManifestFor("big.iso", CodedFile, 3, 2, urls).lines
                                       : ManifestLinesFor("big.iso", {c.part}, {urls[0]});
+    if (!c.listed.isEmpty()) {
+        PartRanges left(c.part.size());
+        left.spread(int(c.listed.size()), 1);
+        qint64 fileSize = 0;
+        for (int i = 0; i < left.count(); ++i) {
+            ByteRange& r = left.at(i);
+            r.got = c.listed[i];
+            r.crc = ~Crc32Update(0xFFFFFFFFu, c.part.constData() + r.begin, size_t(r.got));
+            fileSize = qMax(fileSize, r.next());
+        }
+        const QString path = GatherPaths(h.settings.savePath, "big.iso").partFile(urls[0]);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        WriteFileBytes(path, c.part.left(c.heldBelow) + QByteArray(fileSize - c.heldBelow, '\0'));
+        WriteFileBytes(path + ":ranges", left.text());
+    }
     ASSERT_EQ(h.load(lines), FillOutcome::StartFirstPass);
     ASSERT_TRUE(h.waitEnd()) << "the gather neither rested nor rebuilt";
 
