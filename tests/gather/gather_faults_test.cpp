@@ -63,10 +63,8 @@ struct FaultCase {
     QStringList asked;  // when not empty: the Range field of every request ("" for none)
     QStringList notes;  // notes for the log, in this order (each matched as a prefix)
     int mostOpen = -1;  // checked when not -1: the most connections open at once, counted by the server
-    // When not empty: an earlier run's ranges list claims this many bytes of each of its
-    // equal ranges, and the file holds the part's bytes below `heldBelow` (zeros above).
-    QList<qint64> listed;
-    qint64 heldBelow = 0;
+    QList<qint64> listed;  // an earlier run's list: the bytes each of its equal ranges claims
+    qint64 heldBelow = 0;  // and the part's bytes its file holds (zeros above)
 };
 
 // Designated fields in declaration order; a row names only what differs from a part
@@ -225,16 +223,13 @@ TEST_P(GatherFaultTest, TheRowEndsAsTheUserWouldWant) {
     if (!c.listed.isEmpty()) {
         PartRanges left(c.part.size());
         left.spread(int(c.listed.size()), 1);
-        qint64 fileSize = 0;
         for (int i = 0; i < left.count(); ++i) {
-            ByteRange& r = left.at(i);
-            r.got = c.listed[i];
-            r.crc = ~Crc32Update(0xFFFFFFFFu, c.part.constData() + r.begin, size_t(r.got));
-            fileSize = qMax(fileSize, r.next());
+            left.at(i).got = c.listed[i];
+            left.at(i).crc = ~Crc32Update(~0u, c.part.constData() + left.at(i).begin, size_t(c.listed[i]));
         }
         const QString path = GatherPaths(h.settings.savePath, "big.iso").partFile(urls[0]);
         ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-        WriteFileBytes(path, c.part.left(c.heldBelow) + QByteArray(fileSize - c.heldBelow, '\0'));
+        WriteFileBytes(path, c.part.left(c.heldBelow) + QByteArray(left.at(left.count() - 1).next() - c.heldBelow, '\0'));
         WriteFileBytes(path + ":ranges", left.text());
     }
     ASSERT_EQ(h.load(lines), FillOutcome::StartFirstPass);
