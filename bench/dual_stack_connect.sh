@@ -80,8 +80,7 @@ tools=(driver curl_ttfb cli curl direct)
 declare -A times=()
 for tool in "${tools[@]}"; do run_tool "$tool" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
-    for ((k = 0; k < ${#tools[@]}; k++)); do
-        tool=${tools[$(((i + k) % ${#tools[@]}))]}
+    for tool in $(rotated "$i" "${tools[@]}"); do
         t=$(run_tool "$tool")
         printf '  run %d %-9s %s s\n' "$i" "$tool" "$t"
         times[$tool]+="$t "

@@ -1,7 +1,9 @@
 # Sourced by the benchmark scripts. find_cli sets $cli to the parcelwick-cli to measure,
 # the one given as the script's first argument or else the Release build, else the
 # normal one, and stops the script when there is none. median and spread read one
-# number a line and print the median, and "lowest-highest".
+# number a line and print the median, and "lowest-highest". rotated prints the names
+# after the round number one a line, rotated by the round, so no contender always runs
+# on a machine warmed by another.
 find_cli() {
     local bench_dir=$1 given=$2
     cli=$given
@@ -15,3 +17,4 @@ find_cli() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
+rotated() { local round=$1; shift; local names=("$@") k; for ((k = 0; k < $#; k++)); do echo "${names[$(((round + k) % $#))]}"; done; }

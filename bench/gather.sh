@@ -90,9 +90,7 @@ contenders=(pw3 curl pw3one aria2 pw1000)
 declare -A wall cpu mem
 for name in "${contenders[@]}"; do run "$name" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
-    # Rotate the order, so no contender always runs on a machine warmed by another.
-    for ((k = 0; k < ${#contenders[@]}; k++)); do
-        name=${contenders[$(((i + k) % ${#contenders[@]}))]}
+    for name in $(rotated "$i" "${contenders[@]}"); do
         read -r w c m < <(run "$name")
         printf '  run %d %-7s %6.2f s  %5.2f s CPU  %7.1f MiB\n' "$i" "$name" "$w" "$c" "$(awk -v m="$m" 'BEGIN { print m / 1024 }')"
         wall[$name]+="$w "; cpu[$name]+="$c "; mem[$name]+="$(awk -v m="$m" 'BEGIN { printf "%.1f", m / 1024 }') "

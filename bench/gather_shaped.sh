@@ -128,16 +128,13 @@ declare -A wall sent
 shaped_contenders=(pw aria2 curl)
 broken_contenders=(four one restart)
 for ((i = 0; i < runs; i++)); do
-    # Rotated, so no contender always runs on a machine warmed by another.
-    for ((k = 0; k < 3; k++)); do
-        name=${shaped_contenders[$(((i + k) % 3))]}
+    for name in $(rotated "$i" "${shaped_contenders[@]}"); do
         w=$(shaped "$name")
         printf '  run %d %-6s %7.2f s\n' "$i" "$name" "$w"
         wall[$name]+="$w "
     done
     cmp -s "$work/big.bin" "$work/out-pw/big.bin.dir/big.bin" || { echo "the gather differs from the source" >&2; exit 1; }
-    for ((k = 0; k < 3; k++)); do
-        name=${broken_contenders[$(((i + k) % 3))]}
+    for name in $(rotated "$i" "${broken_contenders[@]}"); do
         r=$(broken "$name")
         printf '  run %d %-8s %6.3fx the part sent\n' "$i" "$name" "$r"
         sent[$name]+="$r "

@@ -71,9 +71,7 @@ tools=(cli curl)
 declare -A gbs_of=() cpu_of=()
 for tool in "${tools[@]}"; do run_tool "$tool" >/dev/null; done  # warm-up, not counted
 for ((i = 0; i < runs; i++)); do
-    # Rotate the order, so no tool always runs on a machine warmed by another.
-    for ((k = 0; k < ${#tools[@]}; k++)); do
-        tool=${tools[$(((i + k) % ${#tools[@]}))]}
+    for tool in $(rotated "$i" "${tools[@]}"); do
         read -r ns cpu < <(run_tool "$tool")
         gbs=$(awk -v b="$bytes" -v ns="$ns" 'BEGIN {printf "%.3f", b / ns}')
         printf '  run %d %-4s %6s GB/s  %5.2f s CPU\n' "$i" "$tool" "$gbs" "$cpu"

@@ -42,9 +42,7 @@ if [[ ${CODED:-0} == 1 ]]; then tools=(v1 sha256 recovery); else tools=(cli core
 
 declare -A ns=() cpu=()
 for ((i = 0; i < runs; i++)); do
-    # Rotate the order, so no tool always runs on a machine warmed by another.
-    for ((t = 0; t < ${#tools[@]}; t++)); do
-        tool=${tools[$(((t + i) % ${#tools[@]}))]}
+    for tool in $(rotated "$i" "${tools[@]}"); do
         clean
         start=$(now_ns)
         "run_$tool"
